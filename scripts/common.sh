@@ -1,0 +1,30 @@
+# Shared by the scripts: installing what is missing and building. Sourced, not run.
+
+VELMARO_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+VELMARO_BUILD=${VELMARO_BUILD:-$VELMARO_ROOT/build}
+
+BUILD_PACKAGES=(cmake make g++ g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 libfreetype-dev)
+RUN_PACKAGES=(wine64 wine xvfb xdotool x11-apps python3)
+TEST_PACKAGES=(fonts-liberation2 googletest clang)
+
+as_root() {
+    if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+# Installs those of the given Debian packages that are not installed yet.
+ensure_packages() {
+    local missing=() package
+    for package in "$@"; do
+        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" || missing+=("$package")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    as_root apt-get update -q
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+configure_and_build() {
+    cmake -S "$VELMARO_ROOT" -B "$VELMARO_BUILD" \
+        -DCMAKE_TOOLCHAIN_FILE="$VELMARO_ROOT/cmake/mingw-w64-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release "$@"
+    cmake --build "$VELMARO_BUILD" -j "$(nproc)"
+}

@@ -1,0 +1,56 @@
+"""Runs velmaro.exe on a virtual screen of the mode's size, saves screenshots as PNG
+files, prints their paths, and ends the program with Esc."""
+
+import argparse
+import os
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from wine_driver import Failure, Program, Screen, mode_size, write_png  # noqa: E402
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--program", required=True)
+    parser.add_argument("--state", required=True)
+    parser.add_argument("--warmup", required=True)
+    parser.add_argument("--env-script", required=True)
+    parser.add_argument("--out", required=True)
+    parser.add_argument("--shots", type=int, default=5)
+    parser.add_argument("args", nargs="*")
+    opts = parser.parse_args()
+
+    width, height = mode_size(opts.args)
+    subprocess.run([opts.env_script, "prefix", opts.state, f"{width}x{height}", opts.warmup], check=True,
+                   stdout=subprocess.DEVNULL)
+    os.makedirs(opts.out, exist_ok=True)
+    with Screen(width, height) as screen:
+        program = Program(screen, opts.program, opts.args, opts.state)
+        try:
+            try:
+                window = program.wait_for("the picture or a message box",
+                                          lambda: program.message_boxes() or program.find_main_window(), 30)
+            except Failure as failure:
+                print(f"velmaro showed no picture: {failure}")
+                return 1
+            if isinstance(window, list):
+                print(f"velmaro showed a message box: {window[0]}")
+                return 1
+            time.sleep(1.0)
+            for shot in range(1, opts.shots + 1):
+                path = os.path.join(opts.out, f"velmaro-{width}x{height}-{shot}.png")
+                write_png(path, *screen.screenshot())
+                print(path)
+                time.sleep(0.05)
+            screen.key(window, "Escape")
+            code = program.wait(20)
+            print(f"velmaro ended with exit code {code}")
+            return code
+        finally:
+            program.kill()
+
+
+if __name__ == "__main__":
+    sys.exit(main())

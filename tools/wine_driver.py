@@ -1,0 +1,200 @@
+"""Drives the real velmaro.exe under Wine on a virtual X screen, as a user would:
+keys through xdotool, message boxes through Wine's +msgbox channel, pictures through
+xwd, and the exit code of the process."""
+
+import os
+import re
+import struct
+import subprocess
+import tempfile
+import time
+import zlib
+
+WINE = next((p for p in ("/usr/lib/wine/wine64", "/usr/bin/wine64", "/usr/bin/wine") if os.path.exists(p)), "wine")
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+class Screen:
+    """An Xvfb of the given size on a free display, for the life of a with-block."""
+
+    def __init__(self, width, height, white_root=False):
+        self.width, self.height = width, height
+        # A white root shows whether a black picture really came from the program.
+        self.extra = ["-wr"] if white_root else []
+
+    def __enter__(self):
+        read_end, write_end = os.pipe()
+        self.process = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", f"{self.width}x{self.height}x24",
+             "-nolisten", "tcp", *self.extra],
+            pass_fds=(write_end,), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL, start_new_session=True)
+        os.close(write_end)
+        with os.fdopen(read_end) as pipe:
+            number = pipe.readline().strip()
+        check(number, "Xvfb did not report a display")
+        self.display = ":" + number
+        return self
+
+    def __exit__(self, *exc):
+        self.process.kill()
+        self.process.wait()
+
+    def env(self):
+        return dict(os.environ, DISPLAY=self.display)
+
+    def xdotool(self, *args, check_result=True):
+        result = subprocess.run(["xdotool", *args], env=self.env(), capture_output=True, text=True)
+        if check_result and result.returncode != 0:
+            raise Failure(f"xdotool {' '.join(args)} failed: {result.stderr.strip()}")
+        return result.stdout
+
+    def windows(self, name):
+        """Ids of the windows whose title is exactly name."""
+        out = self.xdotool("search", "--name", f"^{re.escape(name)}$", check_result=False)
+        return [int(w) for w in out.split()]
+
+    def geometry(self, window):
+        out = self.xdotool("getwindowgeometry", "--shell", str(window))
+        values = dict(line.split("=", 1) for line in out.split() if "=" in line)
+        return int(values["X"]), int(values["Y"]), int(values["WIDTH"]), int(values["HEIGHT"])
+
+    def key(self, window, key):
+        self.xdotool("key", "--window", str(window), key)
+
+    def screenshot(self):
+        """The whole screen as (width, height, rgb bytes)."""
+        data = subprocess.run(["xwd", "-root", "-silent"], env=self.env(), capture_output=True, check=True).stdout
+        return parse_xwd(data)
+
+
+def parse_xwd(data):
+    fields = struct.unpack(">25I", data[:100])
+    header_size, width, height = fields[0], fields[4], fields[5]
+    byte_order, bits_per_pixel, bytes_per_line, ncolors = fields[7], fields[11], fields[12], fields[19]
+    check(bits_per_pixel == 32, f"xwd: {bits_per_pixel} bits per pixel, expected 32")
+    masks = fields[14:17]
+    check(masks == (0xFF0000, 0xFF00, 0xFF), f"xwd: unexpected colour masks {masks}")
+    start = header_size + 12 * ncolors
+    rgb = bytearray(width * height * 3)
+    # Bytes of a pixel in memory: blue, green, red, pad (LSB first) or pad, red, green, blue.
+    channels = (2, 1, 0) if byte_order == 0 else (1, 2, 3)
+    for y in range(height):
+        row = data[start + y * bytes_per_line:start + y * bytes_per_line + width * 4]
+        base = y * width * 3
+        for colour, offset in enumerate(channels):
+            rgb[base + colour:base + width * 3:3] = row[offset::4]
+    return width, height, bytes(rgb)
+
+
+def prefix_for(state, width, height):
+    prefix = os.path.join(state, f"p{width}x{height}")
+    check(os.path.isdir(prefix), f"no Wine prefix for a {width}x{height} screen in {state}")
+    return prefix
+
+
+class Program:
+    """velmaro.exe running under Wine on a screen; its output goes to files, never to
+    a pipe, because Wine's helper processes would keep a pipe open."""
+
+    def __init__(self, screen, program, args, state, dll_overrides=""):
+        self.screen = screen
+        self.log_dir = tempfile.mkdtemp(prefix="velmaro-e2e-")
+        self.stderr_path = os.path.join(self.log_dir, "stderr.txt")
+        overrides = "mscoree,mshtml=" + (";" + dll_overrides if dll_overrides else "")
+        env = dict(screen.env(), WINEPREFIX=prefix_for(state, screen.width, screen.height),
+                   WINEDEBUG="-all,+msgbox", WINEDLLOVERRIDES=overrides)
+        with open(self.stderr_path, "wb") as err, open(os.path.join(self.log_dir, "stdout.txt"), "wb") as out:
+            self.process = subprocess.Popen([WINE, program, *args], env=env, stdin=subprocess.DEVNULL,
+                                            stdout=out, stderr=err)
+
+    def running(self):
+        return self.process.poll() is None
+
+    def still_running_after(self, seconds):
+        try:
+            self.process.wait(seconds)
+        except subprocess.TimeoutExpired:
+            return True
+        return False
+
+    def wait(self, timeout=20):
+        try:
+            return self.process.wait(timeout)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            raise Failure(f"the program did not end within {timeout} s")
+
+    def kill(self):
+        if self.running():
+            self.process.kill()
+            self.process.wait()
+
+    def message_boxes(self):
+        """Texts of the message boxes shown so far."""
+        with open(self.stderr_path, "rb") as err:
+            text = err.read().decode("latin-1")
+        return re.findall(r'trace:msgbox:MSGBOX_OnInit L"(.*)"', text)
+
+    def wait_for(self, what, condition, timeout=20):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            value = condition()
+            if value:
+                return value
+            if not self.running():
+                raise Failure(f"the program ended (exit code {self.process.returncode}) while waiting for {what}")
+            time.sleep(0.1)
+        raise Failure(f"timed out after {timeout} s waiting for {what}")
+
+    def find_main_window(self):
+        """The full-screen window titled Velmaro, or None."""
+        for window in self.screen.windows("Velmaro"):
+            if self.screen.geometry(window) == (0, 0, self.screen.width, self.screen.height):
+                return window
+        return None
+
+    def main_window(self, timeout=20):
+        return self.wait_for("the full-screen Velmaro window", self.find_main_window, timeout)
+
+    def message_box(self, timeout=20):
+        """(window, text) of the first message box, once it is up."""
+        def find():
+            boxes = self.message_boxes()
+            windows = [w for w in self.screen.windows("Velmaro")
+                       if self.screen.geometry(w)[2:] != (self.screen.width, self.screen.height)]
+            return (windows[0], boxes[0]) if boxes and windows else None
+        return self.wait_for("a message box", find, timeout)
+
+
+def write_png(path, width, height, rgb):
+    """Saves rgb bytes (3 per pixel, rows top to bottom) as an 8-bit RGB PNG."""
+    def chunk(kind, body):
+        return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body))
+    rows = b"".join(b"\0" + rgb[y * width * 3:(y + 1) * width * 3] for y in range(height))
+    header = struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0)
+    with open(path, "wb") as out:
+        out.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(rows, 9)) +
+                  chunk(b"IEND", b""))
+
+
+def mode_size(args):
+    """Width and height that velmaro.exe will ask for with these arguments."""
+    size = {"x": 1024, "y": 768}
+    for token in " ".join(args).split(" "):
+        if len(token) < 4 or len(token) > 255 or token[0] != "-" or token[1] not in size:
+            continue
+        match = re.match(r"[\t\n\v\f\r]*([+-]?)(\d*)", token[2:])
+        value = int(match.group(2) or "0") % 2**32
+        value = (-value if match.group(1) == "-" else value) % 2**32
+        if 0 < value < 2**31:
+            size[token[1]] = value
+    return size["x"], size["y"]
