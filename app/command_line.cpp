@@ -15,9 +15,7 @@ namespace {
 // before its number is read. Longer tokens cannot be real options and are ignored.
 constexpr std::size_t kTokenCapacity = 256;
 
-bool IsValueSpace(char c) {
-    return c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
+bool IsValueSpace(char c) { return c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
 // Decimal value with an optional sign, like atoi, except that it stops at the zero
 // that ends the token and wraps modulo 2^32 instead of overflowing.
@@ -45,10 +43,17 @@ void ReadOptionToken(const char* token, std::size_t length) {
     const std::int32_t value = ReadOptionValue(copy + 2);
     if (value <= 0) return;
     switch (copy[1]) {
-    case 'x': g_screenWidth = value; break;
-    case 'y': g_screenHeight = value; break;
-    case 'r': g_refreshRate = value; break;
-    default: break;
+        case 'x':
+            g_screenWidth = value;
+            break;
+        case 'y':
+            g_screenHeight = value;
+            break;
+        case 'r':
+            g_refreshRate = value;
+            break;
+        default:
+            break;
     }
 }
 

@@ -21,8 +21,8 @@ void RegisterMainWindowClass(HINSTANCE instance) {
 HWND CreateMainWindow(HINSTANCE instance) {
     // Created hidden (no WS_VISIBLE), at the size of the screen before any mode change.
     return CreateWindowExA(WS_EX_TOPMOST, kWindowClassName, kProgramTitle, WS_POPUP, 0, 0,
-                           GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), nullptr, nullptr,
-                           instance, nullptr);
+                           GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), nullptr, nullptr, instance,
+                           nullptr);
 }
 
 LRESULT OnDestroy() {
@@ -49,9 +49,7 @@ LRESULT OnKeyDown(HWND hwnd, WPARAM wParam, LPARAM lParam) {
     return DefWindowProcA(hwnd, WM_KEYDOWN, wParam, lParam);
 }
 
-LRESULT OnTimer(HWND hwnd, WPARAM wParam, LPARAM lParam) {
-    return DefWindowProcA(hwnd, WM_TIMER, wParam, lParam);
-}
+LRESULT OnTimer(HWND hwnd, WPARAM wParam, LPARAM lParam) { return DefWindowProcA(hwnd, WM_TIMER, wParam, lParam); }
 
 }  // namespace
 
@@ -69,11 +67,17 @@ int InitApplication(HINSTANCE instance, int showCommand) {
 
 LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-    case WM_DESTROY: return OnDestroy();
-    case WM_ACTIVATE: return OnActivate(wParam);
-    case WM_SETCURSOR: return OnSetCursor();
-    case WM_KEYDOWN: return OnKeyDown(hwnd, wParam, lParam);
-    case WM_TIMER: return OnTimer(hwnd, wParam, lParam);
-    default: return DefWindowProcA(hwnd, message, wParam, lParam);
+        case WM_DESTROY:
+            return OnDestroy();
+        case WM_ACTIVATE:
+            return OnActivate(wParam);
+        case WM_SETCURSOR:
+            return OnSetCursor();
+        case WM_KEYDOWN:
+            return OnKeyDown(hwnd, wParam, lParam);
+        case WM_TIMER:
+            return OnTimer(hwnd, wParam, lParam);
+        default:
+            return DefWindowProcA(hwnd, message, wParam, lParam);
     }
 }

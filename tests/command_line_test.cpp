@@ -110,9 +110,7 @@ TEST(ReadCommandLine, ValueIsReadLikeADecimalNumber) {
     EXPECT_EQ(5, ModeFrom("-x-4294967291").width);
 }
 
-TEST(ReadCommandLine, OnlyTheSpaceSeparatesTokens) {
-    EXPECT_EQ((Mode{800, 768, 0}), ModeFrom("-x800\t-y600"));
-}
+TEST(ReadCommandLine, OnlyTheSpaceSeparatesTokens) { EXPECT_EQ((Mode{800, 768, 0}), ModeFrom("-x800\t-y600")); }
 
 TEST(ReadCommandLine, TokensTooLongForTheWorkingCopyAreIgnored) {
     const std::string longest = "-x" + std::string(250, '0') + "640";  // 255 characters

@@ -79,7 +79,7 @@ TEST_F(WindowProcedure, ActivateFollowsTheMinimizedStateOnly) {
         WORD state, minimized;
         int expected;
     } cases[] = {
-        {WA_ACTIVE, 0, 1}, {WA_INACTIVE, 0, 1}, {WA_CLICKACTIVE, 0, 1}, {WA_ACTIVE, 1, 0},
+        {WA_ACTIVE, 0, 1},   {WA_INACTIVE, 0, 1}, {WA_CLICKACTIVE, 0, 1}, {WA_ACTIVE, 1, 0},
         {WA_INACTIVE, 1, 0}, {WA_INACTIVE, 0, 1}, {WA_ACTIVE, 0xffff, 0},
     };
     for (const Case& c : cases) {

@@ -22,4 +22,4 @@ private:
 };
 
 #define VELMARO_HOOK(function, replacement) \
-    ImportHook hook_##function{&__imp_##function, reinterpret_cast<void*>(replacement)}
+    ImportHook hook_##function { &__imp_##function, reinterpret_cast<void*>(replacement) }

@@ -1,0 +1,33 @@
+// The display objects that the program makes once and gives back once, and the
+// operations of the display subsystem.
+#pragma once
+
+#include <windows.h>
+#include <ddraw.h>
+
+// The ruler bitmap, and the surface that holds it, whatever the mode's size.
+constexpr int kPatternWidth = 330;
+constexpr int kPatternHeight = 768;
+
+extern IDirectDraw7* g_directDraw;
+extern IDirectDrawSurface7* g_primarySurface;
+extern IDirectDrawSurface7* g_backBuffer;  // ends with the primary surface's flip chain
+extern IDirectDrawSurface7* g_workSurface;
+extern IDirectDrawSurface7* g_patternSurface;
+extern IDirectDrawPalette* g_palette;  // may stay null
+
+// Name of the ruler bitmap, for its palette and its image.
+extern char g_patternName[];
+
+// A 256-entry palette from the colour table of the named bitmap (a resource of this
+// program, else a file); entries the bitmap lacks are a 3-3-2 colour cube. Null when
+// DirectDraw cannot make it.
+IDirectDrawPalette* LoadPaletteFromBitmap(IDirectDraw7* directDraw, const char* name);
+
+// Draws the bitmap's source rectangle (a width or height of 0 meaning the bitmap's
+// own) over the whole surface through GDI.
+HRESULT CopyBitmapToSurface(HBITMAP bitmap, IDirectDrawSurface7* surface, int x, int y, int width, int height);
+
+// Loads the ruler bitmap and copies it onto the pattern surface: 1 when it could be
+// loaded, 0 when not.
+int LoadPatternImage();

@@ -1,0 +1,19 @@
+// Real DirectDraw objects for tests: the default driver at the normal cooperative
+// level, and 8-bit palettised off-screen surfaces read and written through Lock.
+#pragma once
+
+#include <windows.h>
+#include <ddraw.h>
+
+#include <cstdint>
+#include <vector>
+
+IDirectDraw7* CreateRealDirectDraw();
+IDirectDrawSurface7* CreatePlainSurface(IDirectDraw7* directDraw, int width, int height);
+
+// Palette indices row by row, top row first, width bytes a row.
+std::vector<std::uint8_t> ReadSurface(IDirectDrawSurface7* surface);
+void FillSurface(IDirectDrawSurface7* surface, std::uint8_t index);
+
+// The ruler's pixel indices as built into this test program, top row first.
+std::vector<std::uint8_t> RulerIndices();
