@@ -15,7 +15,9 @@ namespace {
 // before its number is read. Longer tokens cannot be real options and are ignored.
 constexpr std::size_t kTokenCapacity = 256;
 
-bool IsValueSpace(char c) { return c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+bool IsValueSpace(char c) {
+    return c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
 
 // Decimal value with an optional sign, like atoi, except that it stops at the zero
 // that ends the token and wraps modulo 2^32 instead of overflowing.

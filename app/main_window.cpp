@@ -1,6 +1,8 @@
 // The one window: a black, top-most pop-up over the whole screen that DirectDraw
 // takes for exclusive use, and its window procedure.
+#include "animation/presentation.h"
 #include "app/program.h"
+#include "display/display.h"
 
 int g_appActive = 0;
 
@@ -26,6 +28,7 @@ HWND CreateMainWindow(HINSTANCE instance) {
 }
 
 LRESULT OnDestroy() {
+    ReleaseDisplayObjects();
     PostQuitMessage(0);
     return 0;
 }
@@ -49,7 +52,10 @@ LRESULT OnKeyDown(HWND hwnd, WPARAM wParam, LPARAM lParam) {
     return DefWindowProcA(hwnd, WM_KEYDOWN, wParam, lParam);
 }
 
-LRESULT OnTimer(HWND hwnd, WPARAM wParam, LPARAM lParam) { return DefWindowProcA(hwnd, WM_TIMER, wParam, lParam); }
+LRESULT OnTimer(HWND hwnd, WPARAM wParam, LPARAM lParam) {
+    if (g_appActive != 0 && wParam == kFrameTimerId) PresentFrame();
+    return DefWindowProcA(hwnd, WM_TIMER, wParam, lParam);
+}
 
 }  // namespace
 
@@ -62,7 +68,7 @@ int InitApplication(HINSTANCE instance, int showCommand) {
     ShowWindow(window, showCommand);
     UpdateWindow(window);
     SetFocus(window);
-    return 0;
+    return SetUpDisplay(window);
 }
 
 LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -31,3 +31,20 @@ HRESULT CopyBitmapToSurface(HBITMAP bitmap, IDirectDrawSurface7* surface, int x,
 // Loads the ruler bitmap and copies it onto the pattern surface: 1 when it could be
 // loaded, 0 when not.
 int LoadPatternImage();
+
+// The second half of start-up, once the main window is shown: DirectDraw, the
+// exclusive 8-bit mode, the surfaces, the palette, the ruler image and the frame
+// timer. 0 when the program can run; otherwise what ReportInitFailure returned.
+int SetUpDisplay(HWND window);
+
+// Gives the display back, shows the message (a printf-style format) in a box owned by
+// the window, and destroys the window. Returns code.
+#if defined(__GNUC__)
+__attribute__((format(printf, 3, 4)))
+#endif
+HRESULT
+ReportInitFailure(HWND window, HRESULT code, const char* message, ...);
+
+// Gives back every display object that exists, in a fixed order. Does nothing when
+// there is no DirectDraw object, so it may be called any number of times.
+void ReleaseDisplayObjects();

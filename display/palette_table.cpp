@@ -5,8 +5,12 @@
 
 namespace {
 
-std::uint32_t Read16(const std::uint8_t* p) { return static_cast<std::uint32_t>(p[0] | p[1] << 8); }
-std::uint32_t Read32(const std::uint8_t* p) { return Read16(p) | Read16(p + 2) << 16; }
+std::uint32_t Read16(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(p[0] | p[1] << 8);
+}
+std::uint32_t Read32(const std::uint8_t* p) {
+    return Read16(p) | Read16(p + 2) << 16;
+}
 
 // Colours in the table of a bitmap with this header; 0 when the header is not one
 // that the source accepts or the pixels are not palette indices.

@@ -131,7 +131,9 @@ HDC WINAPI CountingCreateCompatibleDC(HDC) {
     ++g_memoryContexts;
     return reinterpret_cast<HDC>(static_cast<INT_PTR>(0x7700 + g_memoryContexts));
 }
-HDC WINAPI FailingCreateCompatibleDC(HDC) { return nullptr; }
+HDC WINAPI FailingCreateCompatibleDC(HDC) {
+    return nullptr;
+}
 BOOL WINAPI CountingDeleteDC(HDC) {
     ++g_deletedContexts;
     return TRUE;
@@ -140,7 +142,9 @@ BOOL WINAPI CountingStretchBlt(HDC, int, int, int, int, HDC, int, int, int, int,
     ++g_stretches;
     return TRUE;
 }
-void WINAPI RecordDebugOutput(LPCSTR text) { g_debugOutput.push_back(text); }
+void WINAPI RecordDebugOutput(LPCSTR text) {
+    g_debugOutput.push_back(text);
+}
 HANDLE WINAPI NoImage(HINSTANCE instance, LPCSTR name, UINT type, int width, int height, UINT flags) {
     g_loadRequest = std::string(instance == GetModuleHandleA(nullptr) ? "self" : "other") + "," + name + "," +
                     std::to_string(type) + "," + std::to_string(width) + "," + std::to_string(height) + "," +

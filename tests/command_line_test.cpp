@@ -8,8 +8,12 @@
 
 namespace {
 
-bool NoLeadBytes(unsigned char) { return false; }
-bool LeadByte81(unsigned char c) { return c == 0x81; }
+bool NoLeadBytes(unsigned char) {
+    return false;
+}
+bool LeadByte81(unsigned char c) {
+    return c == 0x81;
+}
 
 std::string Arguments(const char* commandLine, bool (*isLeadByte)(unsigned char) = NoLeadBytes) {
     return ArgumentText(commandLine, isLeadByte);
@@ -110,7 +114,9 @@ TEST(ReadCommandLine, ValueIsReadLikeADecimalNumber) {
     EXPECT_EQ(5, ModeFrom("-x-4294967291").width);
 }
 
-TEST(ReadCommandLine, OnlyTheSpaceSeparatesTokens) { EXPECT_EQ((Mode{800, 768, 0}), ModeFrom("-x800\t-y600")); }
+TEST(ReadCommandLine, OnlyTheSpaceSeparatesTokens) {
+    EXPECT_EQ((Mode{800, 768, 0}), ModeFrom("-x800\t-y600"));
+}
 
 TEST(ReadCommandLine, TokensTooLongForTheWorkingCopyAreIgnored) {
     const std::string longest = "-x" + std::string(250, '0') + "640";  // 255 characters

@@ -25,7 +25,9 @@ std::ostream& operator<<(std::ostream& out, const Rgbf& e) {
     return out << "(" << e.r << "," << e.g << "," << e.b << " flags " << e.f << ")";
 }
 
-Rgbf DefaultEntry(int i) { return {((i >> 5) & 7) * 255 / 7, ((i >> 2) & 7) * 255 / 7, (i & 3) * 85, 0}; }
+Rgbf DefaultEntry(int i) {
+    return {((i >> 5) & 7) * 255 / 7, ((i >> 2) & 7) * 255 / 7, (i & 3) * 85, 0};
+}
 
 class Palette : public ::testing::Test {
 protected:
@@ -125,8 +127,12 @@ TEST_F(Palette, ResourceIsNeverReadBeyondItsEnd) {
 }
 
 std::vector<std::string> g_debugOutput;
-void WINAPI RecordDebugOutput(LPCSTR text) { g_debugOutput.push_back(text); }
-LPVOID WINAPI LockNothing(HGLOBAL) { return nullptr; }
+void WINAPI RecordDebugOutput(LPCSTR text) {
+    g_debugOutput.push_back(text);
+}
+LPVOID WINAPI LockNothing(HGLOBAL) {
+    return nullptr;
+}
 
 TEST_F(Palette, UnlockableResourceSaysSoAndKeepsDefaults) {
     g_debugOutput.clear();

@@ -1,5 +1,6 @@
 """Runs velmaro.exe on a virtual screen of the mode's size, saves screenshots as PNG
-files, prints their paths, and ends the program with Esc."""
+files, prints their paths, and ends the program with Esc. With --phases it saves one
+screenshot of each of the five phases instead (phase-0.png to phase-4.png)."""
 
 import argparse
 import os
@@ -8,7 +9,34 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from pattern_picture import classify, phase_pictures  # noqa: E402
 from wine_driver import Failure, Program, Screen, mode_size, write_png  # noqa: E402
+
+RULER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "resources", "pattern.bmp")
+
+
+def save_shots(screen, out, count):
+    for shot in range(1, count + 1):
+        path = os.path.join(out, f"velmaro-{screen.width}x{screen.height}-{shot}.png")
+        write_png(path, *screen.screenshot())
+        print(path)
+        time.sleep(0.05)
+
+
+def save_phases(program, screen, out):
+    pictures = phase_pictures(RULER, screen.width, screen.height)
+    saved = set()
+
+    def next_shot():
+        width, height, rgb = screen.screenshot()
+        phase, _ = classify(rgb, pictures, width)
+        if phase is not None and phase not in saved:
+            path = os.path.join(out, f"phase-{phase}.png")
+            write_png(path, width, height, rgb)
+            print(path)
+            saved.add(phase)
+        return len(saved) == 5
+    program.wait_for("all five phases", next_shot, 60)
 
 
 def main():
@@ -19,6 +47,7 @@ def main():
     parser.add_argument("--env-script", required=True)
     parser.add_argument("--out", required=True)
     parser.add_argument("--shots", type=int, default=5)
+    parser.add_argument("--phases", action="store_true")
     parser.add_argument("args", nargs="*")
     opts = parser.parse_args()
 
@@ -39,11 +68,10 @@ def main():
                 print(f"velmaro showed a message box: {window[0]}")
                 return 1
             time.sleep(1.0)
-            for shot in range(1, opts.shots + 1):
-                path = os.path.join(opts.out, f"velmaro-{width}x{height}-{shot}.png")
-                write_png(path, *screen.screenshot())
-                print(path)
-                time.sleep(0.05)
+            if opts.phases:
+                save_phases(program, screen, opts.out)
+            else:
+                save_shots(screen, opts.out, opts.shots)
             screen.key(window, "Escape")
             code = program.wait(20)
             print(f"velmaro ended with exit code {code}")

@@ -68,7 +68,17 @@ class Screen:
         return int(values["X"]), int(values["Y"]), int(values["WIDTH"]), int(values["HEIGHT"])
 
     def key(self, window, key):
-        self.xdotool("key", "--window", str(window), key)
+        """Presses and releases key in window. A window that the press closes makes the
+        release fail, which is no failure here."""
+        try:
+            self.xdotool("key", "--window", str(window), key)
+        except Failure:
+            if self.exists(window):
+                raise
+
+    def exists(self, window):
+        result = subprocess.run(["xdotool", "getwindowname", str(window)], env=self.env(), capture_output=True)
+        return result.returncode == 0
 
     def screenshot(self):
         """The whole screen as (width, height, rgb bytes)."""
@@ -96,7 +106,7 @@ def parse_xwd(data):
 
 
 def prefix_for(state, width, height):
-    prefix = os.path.join(state, f"p{width}x{height}")
+    prefix = os.path.abspath(os.path.join(state, f"p{width}x{height}"))
     check(os.path.isdir(prefix), f"no Wine prefix for a {width}x{height} screen in {state}")
     return prefix
 

@@ -4,10 +4,15 @@ import argparse
 import os
 import sys
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+sys.path.insert(0, os.path.join(ROOT, "tools"))
+from pattern_picture import classify, phase_pictures  # noqa: E402
 from wine_driver import Failure, Program, Screen, check  # noqa: E402
 
 HEIGHT_WARNING = "The vertical resolution is limited to 768 lines! Use a lower resolution."
+NO_DIRECTDRAW = "Could not create DirectDraw! Make sure at least DirectX 7 is installed."
+NO_MODE = "Could not set the requested display mode! Try another resolution of refresh rate."
+RULER = os.path.join(ROOT, "resources", "pattern.bmp")
 CASES = {}
 
 
@@ -32,20 +37,79 @@ def press_and_expect_end(opts, key):
             program.kill()
 
 
+def expect_box_then_end(program, screen, text):
+    box, shown = program.message_box()
+    check(shown == text, f"box text {shown!r}")
+    screen.key(box, "Return")
+    expect_exit_zero(program)
+    check(program.message_boxes() == [text], f"boxes shown: {program.message_boxes()}")
+    return box
+
+
 @case
-def window_covers_screen_black(opts):
+def black_window_without_directdraw(opts):
+    """With DirectDraw missing, the black full-screen window stands behind the step-1 box."""
     with Screen(1024, 768, white_root=True) as screen:
-        program = Program(screen, opts.program, [], opts.state)
+        program = Program(screen, opts.program, [], opts.state, dll_overrides="ddraw=d")
+        try:
+            box, text = program.message_box()
+            check(text == NO_DIRECTDRAW, f"box text {text!r}")
+            window = program.main_window()
+            check(screen.geometry(window) == (0, 0, 1024, 768), f"window geometry {screen.geometry(window)}")
+            bx, by, bw, bh = screen.geometry(box)
+            width, height, rgb = screen.screenshot()
+            outside = [rgb[3 * (y * width + x):3 * (y * width + x) + 3] for y in range(0, height, 7)
+                       for x in range(0, width, 7) if not (bx <= x < bx + bw and by <= y < by + bh)]
+            not_black = sum(pixel != b"\0\0\0" for pixel in outside)
+            check(not_black == 0, f"{not_black} of {len(outside)} sampled pixels around the box are not black")
+            screen.key(box, "Return")
+            expect_exit_zero(program)
+        finally:
+            program.kill()
+
+
+def expect_five_phases(opts, width, height, args):
+    pictures = phase_pictures(RULER, width, height)
+    with Screen(width, height) as screen:
+        program = Program(screen, opts.program, args, opts.state)
         try:
             window = program.main_window()
+            seen = set()
 
-            def black_screen():
-                width, height, rgb = screen.screenshot()
-                return (width, height) == (1024, 768) and rgb.count(0) == len(rgb)
-            program.wait_for("a black screen", black_screen)
-            check(program.message_boxes() == [], f"message boxes: {program.message_boxes()}")
+            def next_phase():
+                shot_width, shot_height, rgb = screen.screenshot()
+                check((shot_width, shot_height) == (width, height), f"screen is {shot_width}x{shot_height}")
+                phase, difference = classify(rgb, pictures, width)
+                if phase is None and rgb.count(0) == len(rgb):
+                    return None  # the first frame is not up yet
+                check(phase is not None, f"a screenshot matches no phase: {difference}")
+                seen.add(phase)
+                return len(seen) == 5
+            program.wait_for("all five phases on the screen", next_phase, timeout=60)
+            check(program.message_boxes() == [], f"boxes shown: {program.message_boxes()}")
             screen.key(window, "Escape")
             expect_exit_zero(program)
+        finally:
+            program.kill()
+
+
+@case
+def five_phases_1024x768(opts):
+    expect_five_phases(opts, 1024, 768, [])
+
+
+@case
+def five_phases_800x600(opts):
+    expect_five_phases(opts, 800, 600, ["-x800", "-y600"])
+
+
+@case
+def refused_mode_is_reported(opts):
+    with Screen(1024, 768) as screen:
+        program = Program(screen, opts.program, ["-x800", "-y600"], opts.state)
+        try:
+            expect_box_then_end(program, screen, NO_MODE)
+            check(screen.windows("Velmaro") == [], f"windows left: {screen.windows('Velmaro')}")
         finally:
             program.kill()
 
@@ -80,13 +144,8 @@ def height_769_warns(opts):
         program = Program(screen, opts.program, ["-y769"], opts.state)
         try:
             box, text = program.message_box()
-            check(text == HEIGHT_WARNING, f"box text {text!r}")
             check(screen.windows("Velmaro") == [box], f"windows titled Velmaro: {screen.windows('Velmaro')}")
-            x, y, width, height = screen.geometry(box)
-            check(width < 1024 and height < 768, f"the box is {width}x{height}")
-            screen.key(box, "Return")
-            expect_exit_zero(program)
-            check(program.message_boxes() == [HEIGHT_WARNING], f"boxes shown: {program.message_boxes()}")
+            expect_box_then_end(program, screen, HEIGHT_WARNING)
         finally:
             program.kill()
 

@@ -129,7 +129,10 @@ class FakeDirectDraw : public IDirectDraw7 {
 public:
     explicit FakeDirectDraw(DirectDrawScript& script) : script_(script) {}
     // CreateSurface hands these out in order.
-    void SetSurfaces(std::vector<FakeSurface*> surfaces) { surfaces_ = std::move(surfaces); }
+    void SetSurfaces(std::vector<FakeSurface*> surfaces) {
+        surfaces_ = std::move(surfaces);
+        nextSurface_ = 0;
+    }
     void SetPalette(FakePalette* palette) { palette_ = palette; }
     // The 256 entries of the last CreatePalette call.
     const std::vector<PALETTEENTRY>& PaletteEntries() const { return entries_; }

@@ -15,4 +15,6 @@ ImportHook::ImportHook(void** slot, void* replacement) : slot_(slot), original_(
     WriteSlot(slot_, replacement);
 }
 
-ImportHook::~ImportHook() { WriteSlot(slot_, original_); }
+ImportHook::~ImportHook() {
+    WriteSlot(slot_, original_);
+}

@@ -21,5 +21,7 @@ private:
     void* original_;
 };
 
-#define VELMARO_HOOK(function, replacement) \
-    ImportHook hook_##function { &__imp_##function, reinterpret_cast<void*>(replacement) }
+#define VELMARO_HOOK(function, replacement)                     \
+    ImportHook hook_##function {                                \
+        &__imp_##function, reinterpret_cast<void*>(replacement) \
+    }
