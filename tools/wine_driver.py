@@ -4,6 +4,7 @@ xwd, and the exit code of the process."""
 
 import os
 import re
+import shutil
 import struct
 import subprocess
 import tempfile
@@ -115,13 +116,13 @@ class Program:
     """velmaro.exe running under Wine on a screen; its output goes to files, never to
     a pipe, because Wine's helper processes would keep a pipe open."""
 
-    def __init__(self, screen, program, args, state, dll_overrides=""):
+    def __init__(self, screen, program, args, state, dll_overrides="", debug="-all,+msgbox"):
         self.screen = screen
         self.log_dir = tempfile.mkdtemp(prefix="velmaro-e2e-")
         self.stderr_path = os.path.join(self.log_dir, "stderr.txt")
         overrides = "mscoree,mshtml=" + (";" + dll_overrides if dll_overrides else "")
         env = dict(screen.env(), WINEPREFIX=prefix_for(state, screen.width, screen.height),
-                   WINEDEBUG="-all,+msgbox", WINEDLLOVERRIDES=overrides)
+                   WINEDEBUG=debug, WINEDLLOVERRIDES=overrides)
         with open(self.stderr_path, "wb") as err, open(os.path.join(self.log_dir, "stdout.txt"), "wb") as out:
             self.process = subprocess.Popen([WINE, program, *args], env=env, stdin=subprocess.DEVNULL,
                                             stdout=out, stderr=err)
@@ -144,9 +145,19 @@ class Program:
             raise Failure(f"the program did not end within {timeout} s")
 
     def kill(self):
+        """Ends the program if it still runs, and removes its output files."""
         if self.running():
             self.process.kill()
             self.process.wait()
+        shutil.rmtree(self.log_dir, ignore_errors=True)
+
+    def end_with_escape(self, window, timeout=30):
+        """Presses Esc, once more should the first press go unheard, and returns the exit code."""
+        for _ in range(2):
+            self.screen.key(window, "Escape")
+            if not self.still_running_after(timeout / 2):
+                return self.process.returncode
+        raise Failure(f"the program did not end within {timeout} s of Esc")
 
     def message_boxes(self):
         """Texts of the message boxes shown so far."""
