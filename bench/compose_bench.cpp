@@ -40,25 +40,11 @@ double MedianMicroseconds(Work work) {
     return times[kSamples / 2];
 }
 
-IDirectDrawSurface7* Surface(IDirectDraw7* directDraw, int width, int height, DWORD memory) {
-    DDSURFACEDESC2 desc{};
-    desc.dwSize = sizeof desc;
-    desc.dwFlags = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT | DDSD_PIXELFORMAT;
-    desc.ddsCaps.dwCaps = DDSCAPS_OFFSCREENPLAIN | memory;
-    desc.dwWidth = static_cast<DWORD>(width);
-    desc.dwHeight = static_cast<DWORD>(height);
-    desc.ddpfPixelFormat.dwSize = sizeof desc.ddpfPixelFormat;
-    desc.ddpfPixelFormat.dwFlags = DDPF_RGB | DDPF_PALETTEINDEXED8;
-    desc.ddpfPixelFormat.dwRGBBitCount = 8;
-    IDirectDrawSurface7* surface = nullptr;
-    return directDraw->CreateSurface(&desc, &surface, nullptr) == DD_OK ? surface : nullptr;
-}
-
 bool Measure(IDirectDraw7* directDraw, int width, int height, DWORD memory, const char* placement) {
     g_screenWidth = width, g_screenHeight = height;
-    g_patternSurface = Surface(directDraw, kPatternWidth, kPatternHeight, memory);
-    g_workSurface = Surface(directDraw, width, height, memory);
-    g_backBuffer = Surface(directDraw, width, height, memory);
+    g_patternSurface = CreatePlainSurface(directDraw, kPatternWidth, kPatternHeight, memory);
+    g_workSurface = CreatePlainSurface(directDraw, width, height, memory);
+    g_backBuffer = CreatePlainSurface(directDraw, width, height, memory);
     if (!g_patternSurface || !g_workSurface || !g_backBuffer || !LoadPatternImage()) {
         std::printf("%dx%d %s: surfaces could not be made\n", width, height, placement);
         return false;

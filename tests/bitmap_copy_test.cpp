@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "display/display.h"
+#include "tests/support/ruler_grey.h"
 #include "tests/support/fake_directdraw.h"
 #include "tests/support/import_hook.h"
 #include "tests/support/real_directdraw.h"
@@ -32,7 +33,7 @@ HBITMAP MakeBitmap(int width, int height, const std::vector<std::uint8_t>& indic
     info.header.biBitCount = 8;
     info.header.biClrUsed = 253;
     for (int i = 0; i < 253; ++i) {
-        const auto grey = static_cast<BYTE>(i <= 40 ? i : i <= 98 ? i + 1 : i <= 171 ? i + 2 : i + 3);
+        const auto grey = static_cast<BYTE>(RulerGrey(i));
         info.colours[i] = {grey, grey, grey, 0};
     }
     void* bits = nullptr;

@@ -9,6 +9,7 @@
 
 #include "display/display.h"
 #include "display/palette_table.h"
+#include "tests/support/ruler_grey.h"
 #include "tests/support/fake_directdraw.h"
 #include "tests/support/import_hook.h"
 
@@ -145,7 +146,7 @@ TEST_F(Palette, UnlockableResourceSaysSoAndKeepsDefaults) {
 TEST_F(Palette, TheRulerGivesItsGreysAndThreeDefaults) {
     std::vector<Rgbf> entries = Load(g_patternName);
     for (int i = 0; i < 253; ++i) {
-        const int grey = i <= 40 ? i : i <= 98 ? i + 1 : i <= 171 ? i + 2 : i + 3;
+        const int grey = RulerGrey(i);
         EXPECT_EQ((Rgbf{grey, grey, grey, 0}), entries[i]) << "entry " << i;
     }
     EXPECT_EQ((Rgbf{255, 255, 85, 0}), entries[253]);

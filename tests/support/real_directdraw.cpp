@@ -10,11 +10,11 @@ IDirectDraw7* CreateRealDirectDraw() {
     return directDraw;
 }
 
-IDirectDrawSurface7* CreatePlainSurface(IDirectDraw7* directDraw, int width, int height) {
+IDirectDrawSurface7* CreatePlainSurface(IDirectDraw7* directDraw, int width, int height, DWORD extraCaps) {
     DDSURFACEDESC2 desc{};
     desc.dwSize = sizeof desc;
     desc.dwFlags = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT | DDSD_PIXELFORMAT;
-    desc.ddsCaps.dwCaps = DDSCAPS_OFFSCREENPLAIN;
+    desc.ddsCaps.dwCaps = DDSCAPS_OFFSCREENPLAIN | extraCaps;
     desc.dwWidth = static_cast<DWORD>(width);
     desc.dwHeight = static_cast<DWORD>(height);
     desc.ddpfPixelFormat.dwSize = sizeof desc.ddpfPixelFormat;

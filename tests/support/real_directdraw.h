@@ -9,7 +9,8 @@
 #include <vector>
 
 IDirectDraw7* CreateRealDirectDraw();
-IDirectDrawSurface7* CreatePlainSurface(IDirectDraw7* directDraw, int width, int height);
+// extraCaps may ask for a memory placement (DDSCAPS_SYSTEMMEMORY, DDSCAPS_VIDEOMEMORY).
+IDirectDrawSurface7* CreatePlainSurface(IDirectDraw7* directDraw, int width, int height, DWORD extraCaps = 0);
 
 // Palette indices row by row, top row first, width bytes a row.
 std::vector<std::uint8_t> ReadSurface(IDirectDrawSurface7* surface);
