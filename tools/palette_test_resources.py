@@ -1,5 +1,7 @@
-"""Writes tests/palette_test.rc: bitmap resources with odd headers for the palette
-tests, as raw little-endian words. Run from the repository's top directory."""
+"""Writes the resource script of the palette tests: bitmap resources with odd headers,
+as raw little-endian words.   palette_test_resources.py OUTPUT.rc"""
+
+import sys
 
 
 def header(size, bits, used):
@@ -45,7 +47,7 @@ BLOCKS = [
 TEXT = """// Bitmap resources (type 2, RT_BITMAP) with odd headers for the palette tests,
 // written out as raw little-endian words: the first eleven items are the
 // BITMAPINFOHEADER, then the colour table as blue-green, reserved-red word pairs.
-// Made by tools/palette_test_resources.py; edit that and run it again.
+// Made by tools/palette_test_resources.py at build time.
 #include <windows.h>
 
 LANGUAGE LANG_NEUTRAL, SUBLANG_NEUTRAL
@@ -54,5 +56,5 @@ PATTERN BITMAP "pattern.bmp"
 """
 
 if __name__ == "__main__":
-    with open("tests/palette_test.rc", "w") as out:
+    with open(sys.argv[1], "w") as out:
         out.write(TEXT + "\n".join(BLOCKS))
