@@ -19,14 +19,8 @@ WARM_UP_SECONDS = 15
 MARGINS = {"rss_kib": 1024, "handles": 2, "fds": 2, "gdi": 2, "user": 2}
 
 
-def unix_pid(program):
-    """The Unix process that runs velmaro.exe (Wine's loader execs into it)."""
-    out = subprocess.run(["pgrep", "-f", "-n", "velmaro.exe"], capture_output=True, text=True).stdout.split()
-    return int(out[0]) if out else program.process.pid
-
-
 def sample(program, screen, opts):
-    pid = unix_pid(program)
+    pid = program.process.pid  # Wine's loader becomes the program's own process
     with open(f"/proc/{pid}/status") as status:
         rss = int(re.search(r"VmRSS:\s+(\d+)", status.read()).group(1))
     fds = len(os.listdir(f"/proc/{pid}/fd"))
