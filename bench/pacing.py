@@ -7,22 +7,28 @@ import argparse
 import os
 import re
 import statistics
+import subprocess
 import sys
 import time
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
 sys.path.insert(0, os.path.join(ROOT, "tools"))
 from pattern_picture import classify, phase_pictures  # noqa: E402
-from wine_driver import Program, Screen  # noqa: E402
+from wine_driver import WINE, Program, Screen, prefix_for  # noqa: E402
 
 
 def frames_per_timer(opts, seconds):
     with Screen(1024, 768) as screen:
         program = Program(screen, opts.program, [], opts.state, debug="-all,trace+ddraw,trace+msg")
         try:
-            window = program.main_window()
+            program.main_window()
             time.sleep(seconds)
-            program.end_with_escape(window)
+            # Closed by a posted WM_CLOSE, not by Esc: with every call traced a frame
+            # outlasts the timer's interval, and Wine then reads no keyboard input
+            # between timer messages. Killing it would leave Wine in its 8-bit mode.
+            env = dict(screen.env(), WINEPREFIX=prefix_for(opts.state, 1024, 768), WINEDEBUG="-all")
+            subprocess.run([WINE, "taskkill", "/im", "velmaro.exe"], env=env, capture_output=True)
+            program.wait(30)
             log = open(program.stderr_path, "rb").read().decode("latin-1")
         finally:
             program.kill()

@@ -81,17 +81,26 @@ class Screen:
         result = subprocess.run(["xdotool", "getwindowname", str(window)], env=self.env(), capture_output=True)
         return result.returncode == 0
 
-    def screenshot(self):
-        """The whole screen as (width, height, rgb bytes)."""
-        data = subprocess.run(["xwd", "-root", "-silent"], env=self.env(), capture_output=True, check=True).stdout
-        return parse_xwd(data)
+    def screenshot(self, attempts=5):
+        """The whole screen as (width, height, rgb bytes). Now and then, while Wine
+        reconfigures the screen, xwd hands back no image or one of another format; it
+        is then taken again."""
+        for attempt in range(attempts):
+            result = subprocess.run(["xwd", "-root", "-silent"], env=self.env(), capture_output=True)
+            try:
+                check(result.returncode == 0 and len(result.stdout) >= 100, f"xwd failed: {result.stderr[:200]!r}")
+                return parse_xwd(result.stdout)
+            except Failure:
+                if attempt == attempts - 1:
+                    raise
+                time.sleep(0.05)
 
 
 def parse_xwd(data):
     fields = struct.unpack(">25I", data[:100])
     header_size, width, height = fields[0], fields[4], fields[5]
     byte_order, bits_per_pixel, bytes_per_line, ncolors = fields[7], fields[11], fields[12], fields[19]
-    check(bits_per_pixel == 32, f"xwd: {bits_per_pixel} bits per pixel, expected 32")
+    check(bits_per_pixel == 32, f"xwd: {bits_per_pixel} bits per pixel, expected 32 (header {fields})")
     masks = fields[14:17]
     check(masks == (0xFF0000, 0xFF00, 0xFF), f"xwd: unexpected colour masks {masks}")
     start = header_size + 12 * ncolors
