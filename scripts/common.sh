@@ -3,9 +3,10 @@
 VELMARO_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 VELMARO_BUILD=${VELMARO_BUILD:-$VELMARO_ROOT/build}
 
-BUILD_PACKAGES=(cmake make g++ g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 libfreetype-dev)
+# The host tools (ruler generator, fuzz targets) are built with clang.
+BUILD_PACKAGES=(cmake make g++ g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 libfreetype-dev clang libclang-rt-14-dev)
 RUN_PACKAGES=(wine64 wine xvfb xdotool x11-apps python3)
-TEST_PACKAGES=(fonts-liberation2 googletest clang)
+TEST_PACKAGES=(fonts-liberation2 googletest)
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
