@@ -161,7 +161,7 @@ public:
     STDMETHOD(GetGDISurface)(LPDIRECTDRAWSURFACE7*) override { return Unexpected("GetGDISurface"); }
     STDMETHOD(GetMonitorFrequency)(LPDWORD) override { return Unexpected("GetMonitorFrequency"); }
     STDMETHOD(GetScanLine)(LPDWORD) override { return Unexpected("GetScanLine"); }
-    STDMETHOD(GetVerticalBlankStatus)(WINBOOL*) override { return Unexpected("GetVerticalBlankStatus"); }
+    STDMETHOD(GetVerticalBlankStatus)(BOOL*) override { return Unexpected("GetVerticalBlankStatus"); }
     STDMETHOD(Initialize)(GUID*) override { return Unexpected("Initialize"); }
     STDMETHOD(RestoreDisplayMode)() override { return Unexpected("RestoreDisplayMode"); }
     STDMETHOD(SetCooperativeLevel)(HWND window, DWORD flags) override;
