@@ -11,17 +11,12 @@
 
 #include "tests/support/ruler_grey.h"
 
+#include "tests/support/program_path.h"
+
 namespace {
 
 constexpr int kWidth = 330, kHeight = 768, kRowBytes = 332, kPixelsAt = 1052;
 constexpr int kBlack = 0, kWhite = 252;
-
-std::string ProgramPath() {
-    char path[MAX_PATH];
-    GetModuleFileNameA(nullptr, path, sizeof path);
-    std::string text = path;
-    return text.substr(0, text.find_last_of("\\/") + 1) + "velmaro.exe";
-}
 
 BOOL CALLBACK CollectLanguage(HMODULE, LPCSTR, LPCSTR, WORD language, LONG_PTR found) {
     reinterpret_cast<std::vector<WORD>*>(found)->push_back(language);

@@ -5,14 +5,9 @@
 #include <string>
 #include <vector>
 
-namespace {
+#include "tests/support/program_path.h"
 
-std::string ProgramPath() {
-    char path[MAX_PATH];
-    GetModuleFileNameA(nullptr, path, sizeof path);
-    std::string text = path;
-    return text.substr(0, text.find_last_of("\\/") + 1) + "velmaro.exe";
-}
+namespace {
 
 class VersionBlock : public ::testing::Test {
 protected:
