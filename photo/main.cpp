@@ -1,0 +1,39 @@
+// velmaro-photo: reads a photograph of Velmaro's screen, or simulates one.
+//   velmaro-photo read PHOTO [options]       how long the exposure was, and where
+//   velmaro-photo simulate --out PHOTO ...   a photograph whose truth is known
+// Bad input ends with exit status 2 and one line on standard error.
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <exception>
+#include <iostream>
+#include <stdexcept>
+
+#include "photo/command.h"
+
+int main(int argc, char** argv) {
+    using namespace velmaro::photo;
+    CLI::App app{"Reads photographs of Velmaro's test pattern, and simulates them."};
+    app.require_subcommand(1);
+    SimulateOptions simulate;
+    AddSimulateCommand(app, simulate);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        std::cout << app.help();
+        return 0;
+    } catch (const CLI::CallForAllHelp&) {
+        std::cout << app.help("", CLI::AppFormatMode::All);
+        return 0;
+    } catch (const CLI::ParseError& error) {
+        std::cerr << "velmaro-photo: " << error.what() << "\n";
+        return 2;
+    }
+    try {
+        if (app.got_subcommand("simulate")) return RunSimulate(simulate);
+    } catch (const std::exception& error) {
+        std::cerr << "velmaro-photo: " << error.what() << "\n";
+        return 2;
+    }
+    return 2;
+}
