@@ -4,7 +4,9 @@ VELMARO_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 VELMARO_BUILD=${VELMARO_BUILD:-$VELMARO_ROOT/build}
 
 # The host tools (ruler generator, fuzz targets) are built with clang.
-BUILD_PACKAGES=(cmake make g++ g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 libfreetype-dev clang libclang-rt-14-dev)
+# velmaro-photo builds natively against OpenCV, nlohmann-json and CLI11.
+BUILD_PACKAGES=(cmake make g++ g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 libfreetype-dev clang libclang-rt-14-dev
+    libopencv-dev nlohmann-json3-dev libcli11-dev)
 RUN_PACKAGES=(wine64 wine xvfb xdotool x11-apps python3)
 TEST_PACKAGES=(fonts-liberation2 googletest)
 
