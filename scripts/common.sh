@@ -29,7 +29,8 @@ ensure_packages() {
 # The 64-bit program with the tests and host tools, then the 32-bit program alone.
 configure_and_build() {
     cmake -S "$VELMARO_ROOT" -B "$VELMARO_BUILD" \
-        -DCMAKE_TOOLCHAIN_FILE="$VELMARO_ROOT/cmake/mingw-w64-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release "$@"
+        -DCMAKE_TOOLCHAIN_FILE="$VELMARO_ROOT/cmake/mingw-w64-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release \
+        -DVELMARO_X86_PROGRAM="$VELMARO_BUILD_X86/velmaro.exe" "$@"
     cmake --build "$VELMARO_BUILD" -j "$(nproc)"
     cmake -S "$VELMARO_ROOT" -B "$VELMARO_BUILD_X86" \
         -DCMAKE_TOOLCHAIN_FILE="$VELMARO_ROOT/cmake/mingw-w64-i686.cmake" -DCMAKE_BUILD_TYPE=Release \
