@@ -145,8 +145,8 @@ class Program:
         env = dict(screen.env(), WINEPREFIX=prefix_for(state, screen.width, screen.height),
                    WINEDEBUG=debug, WINEDLLOVERRIDES=overrides)
         with open(self.stderr_path, "wb") as err, open(os.path.join(self.log_dir, "stdout.txt"), "wb") as out:
-            self.process = subprocess.Popen([loader_for(program) or WINE, program, *args], env=env, stdin=subprocess.DEVNULL,
-                                            stdout=out, stderr=err)
+            self.process = subprocess.Popen([loader_for(program) or WINE, program, *args], env=env,
+                                            stdin=subprocess.DEVNULL, stdout=out, stderr=err)
 
     def running(self):
         return self.process.poll() is None
