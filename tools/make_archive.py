@@ -11,7 +11,7 @@ import time
 import zipfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from pe_file import PeFile  # noqa: E402
+from pe_file import PeError, PeFile  # noqa: E402
 
 MACHINE = {"x86": "i386", "x64": "amd64"}
 
@@ -67,7 +67,7 @@ def main():
     opts = parser.parse_args()
     try:
         print(make_archive(opts.x86, opts.x64, opts.readme, opts.out_dir))
-    except (ArchiveError, OSError) as error:
+    except (ArchiveError, PeError, OSError) as error:
         print(f"make_archive: {error}", file=sys.stderr)
         return 1
     return 0

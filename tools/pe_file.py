@@ -141,27 +141,19 @@ class VersionBlock:
                     self.translations = [struct.unpack_from("<HH", table_value, i)
                                          for i in range(0, len(table_value), 4)]
 
-    def _header(self, at):
-        length, value_length, kind = struct.unpack_from("<HHH", self.data, at)
-        if length < 6 or at + length > len(self.data):
-            raise PeError(f"version block node at {at} of length {length}")
-        end = at + 6
-        while self.data[end:end + 2] != b"\0\0":
-            end += 2
-        key = self.data[at + 6:end].decode("utf-16-le")
-        value_at = _align4(end + 2)
-        value_size = value_length * 2 if kind == 1 else value_length
-        return length, key, value_at, value_size
-
-    def _children_at(self, at):
-        _, _, value_at, value_size = self._header(at)
-        return _align4(value_at + value_size)
-
     def _node(self, at):
         """(key, value bytes, [child nodes]) of the node at offset at."""
-        length, key, value_at, value_size = self._header(at)
-        children, child = [], self._children_at(at)
-        while child < at + length:
+        length, value_length, kind = struct.unpack_from("<HHH", self.data, at)
+        end = at + length
+        if length < 6 or end > len(self.data):
+            raise PeError(f"version block node at {at} of length {length}")
+        key_end = at + 6
+        while key_end + 2 <= end and self.data[key_end:key_end + 2] != b"\0\0":
+            key_end += 2
+        value_at = _align4(key_end + 2)
+        value = self.data[value_at:value_at + (value_length * 2 if kind == 1 else value_length)]
+        children, child = [], _align4(value_at + len(value))
+        while child < end:
             children.append(self._node(child))
             child = _align4(child + struct.unpack_from("<H", self.data, child)[0])
-        return key, self.data[value_at:value_at + value_size], children
+        return self.data[at + 6:key_end].decode("utf-16-le"), value, children

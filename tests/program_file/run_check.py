@@ -9,7 +9,7 @@ import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "..", "tools"))
-from pe_file import RT_BITMAP, PeFile  # noqa: E402
+from pe_file import RT_BITMAP, PeError, PeFile  # noqa: E402
 
 MACHINE = {"x86": "i386", "x64": "amd64"}
 # Windows XP refuses a program marked for a newer system than its own: 5.1 for XP,
@@ -124,7 +124,7 @@ def main():
     opts = parser.parse_args()
     try:
         CHECKS[opts.check](PeFile.read(opts.program), opts)
-    except (Failure, OSError) as failure:
+    except (Failure, PeError, OSError) as failure:
         print(f"FAILED {opts.check} ({opts.arch}): {failure}")
         return 1
     print(f"passed {opts.check} ({opts.arch})")
