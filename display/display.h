@@ -5,6 +5,10 @@
 #include <windows.h>
 #include <ddraw.h>
 
+// DirectDraw refuses a record whose dwSize is not the size that its own build of the
+// structure has: 124 bytes in a 32-bit program, 136 in a 64-bit one (pointer fields).
+static_assert(sizeof(DDSURFACEDESC2) == (sizeof(void*) == 4 ? 124 : 136), "DDSURFACEDESC2 as DirectDraw expects it");
+
 // The ruler bitmap, and the surface that holds it, whatever the mode's size.
 constexpr int kPatternWidth = 330;
 constexpr int kPatternHeight = 768;

@@ -1,6 +1,7 @@
 """Runs velmaro.exe on a virtual screen of the mode's size, saves screenshots as PNG
 files, prints their paths, and ends the program with Esc. With --phases it saves one
-screenshot of each of the five phases instead (phase-0.png to phase-4.png)."""
+screenshot of each of the five phases instead (phase-0.png to phase-4.png). Wine's
+server and its helper processes are stopped when the run ends."""
 
 import argparse
 import os
@@ -26,6 +27,9 @@ def save_shots(screen, out, count):
 def save_phases(program, screen, out):
     pictures = phase_pictures(RULER, screen.width, screen.height)
     saved = set()
+    for phase in range(5):  # no picture of an earlier run passes for one of this run
+        if os.path.exists(os.path.join(out, f"phase-{phase}.png")):
+            os.remove(os.path.join(out, f"phase-{phase}.png"))
 
     def next_shot():
         width, height, rgb = screen.screenshot()
@@ -36,7 +40,11 @@ def save_phases(program, screen, out):
             print(path)
             saved.add(phase)
         return len(saved) == 5
-    program.wait_for("all five phases", next_shot, 60)
+    try:
+        program.wait_for("all five phases", next_shot, 60)
+    except Failure as failure:
+        missing = sorted(set(range(5)) - saved)
+        raise Failure(f"no screenshot of phase {', '.join(map(str, missing))}: {failure}") from failure
 
 
 def main():
@@ -52,9 +60,18 @@ def main():
     opts = parser.parse_args()
 
     width, height = mode_size(opts.args)
-    subprocess.run([opts.env_script, "prefix", opts.state, f"{width}x{height}", opts.warmup], check=True,
-                   stdout=subprocess.DEVNULL)
-    os.makedirs(opts.out, exist_ok=True)
+    print(f"Starting Wine for a {width}x{height} screen (the first time, its set-up takes a minute)", flush=True)
+    try:
+        subprocess.run([opts.env_script, "prefix", opts.state, f"{width}x{height}", opts.warmup], check=True,
+                       stdout=subprocess.DEVNULL)
+        os.makedirs(opts.out, exist_ok=True)
+        print(f"Running {os.path.basename(opts.program)} {' '.join(opts.args)}".rstrip(), flush=True)
+        return run(opts, width, height)
+    finally:
+        subprocess.run([opts.env_script, "down", opts.state], check=False)
+
+
+def run(opts, width, height):
     with Screen(width, height) as screen:
         program = Program(screen, opts.program, opts.args, opts.state)
         try:
@@ -68,10 +85,14 @@ def main():
                 print(f"velmaro showed a message box: {window[0]}")
                 return 1
             time.sleep(1.0)
-            if opts.phases:
-                save_phases(program, screen, opts.out)
-            else:
-                save_shots(screen, opts.out, opts.shots)
+            try:
+                if opts.phases:
+                    save_phases(program, screen, opts.out)
+                else:
+                    save_shots(screen, opts.out, opts.shots)
+            except Failure as failure:
+                print(f"velmaro: {failure}")
+                return 1
             screen.key(window, "Escape")
             code = program.wait(20)
             print(f"velmaro ended with exit code {code}")

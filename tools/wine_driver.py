@@ -11,7 +11,19 @@ import tempfile
 import time
 import zlib
 
+from pe_file import PeFile
+
 WINE = next((p for p in ("/usr/lib/wine/wine64", "/usr/bin/wine64", "/usr/bin/wine") if os.path.exists(p)), "wine")
+# Debian's 32-bit Wine (wine32:i386) runs 32-bit programs; it needs the i386
+# architecture added to dpkg, so it is often missing.
+WINE32 = "/usr/lib/wine/wine"
+
+
+def loader_for(program):
+    """The Wine loader for the program, or None when Wine here cannot run it."""
+    if PeFile.read(program).machine != "i386":
+        return WINE
+    return WINE32 if os.access(WINE32, os.X_OK) else None
 
 
 class Failure(Exception):
@@ -133,8 +145,8 @@ class Program:
         env = dict(screen.env(), WINEPREFIX=prefix_for(state, screen.width, screen.height),
                    WINEDEBUG=debug, WINEDLLOVERRIDES=overrides)
         with open(self.stderr_path, "wb") as err, open(os.path.join(self.log_dir, "stdout.txt"), "wb") as out:
-            self.process = subprocess.Popen([WINE, program, *args], env=env, stdin=subprocess.DEVNULL,
-                                            stdout=out, stderr=err)
+            self.process = subprocess.Popen([loader_for(program) or WINE, program, *args], env=env,
+                                            stdin=subprocess.DEVNULL, stdout=out, stderr=err)
 
     def running(self):
         return self.process.poll() is None

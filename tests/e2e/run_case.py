@@ -8,12 +8,13 @@ import sys
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 sys.path.insert(0, os.path.join(ROOT, "tools"))
 from pattern_picture import classify, phase_pictures  # noqa: E402
-from wine_driver import Failure, Program, Screen, check  # noqa: E402
+from wine_driver import Failure, Program, Screen, check, loader_for  # noqa: E402
 
 HEIGHT_WARNING = "The vertical resolution is limited to 768 lines! Use a lower resolution."
 NO_DIRECTDRAW = "Could not create DirectDraw! Make sure at least DirectX 7 is installed."
 NO_MODE = "Could not set the requested display mode! Try another resolution of refresh rate."
 RULER = os.path.join(ROOT, "resources", "pattern.bmp")
+SKIPPED = 77  # the tests' SKIP_RETURN_CODE
 CASES = {}
 
 
@@ -150,6 +151,10 @@ def main():
     parser.add_argument("--program", required=True)
     parser.add_argument("--state", required=True)
     opts = parser.parse_args()
+    if loader_for(opts.program) is None:
+        print(f"skipped {opts.case}: {opts.program} is a 32-bit program, and Debian's 32-bit Wine "
+              "(wine32:i386, which needs the i386 architecture added to dpkg) is not installed")
+        return SKIPPED
     try:
         CASES[opts.case](opts)
     except Failure as failure:
