@@ -36,3 +36,30 @@ int RunSimulate(const SimulateOptions& options);
 std::pair<int, int> ParseSize(const std::string& text, const std::string& what);
 
 }  // namespace velmaro::photo
+
+namespace velmaro::photo {
+
+struct ReadCommandOptions {
+    std::string photo;
+    std::string mode = "1024x768";
+    std::optional<double> refresh;
+    std::optional<int> vtotal;
+    std::optional<double> hfreq;
+    std::string display = "auto";
+    bool json = false;
+    std::string annotate;
+};
+
+void AddReadCommand(CLI::App& app, ReadCommandOptions& options);
+int RunRead(const ReadCommandOptions& options);
+
+struct PicturesOptions {
+    std::string mode = "1024x768";
+    std::string outDir = ".";
+    std::string format = "png";
+};
+
+void AddPicturesCommand(CLI::App& app, PicturesOptions& options);
+int RunPictures(const PicturesOptions& options);
+
+}  // namespace velmaro::photo

@@ -15,8 +15,12 @@ int main(int argc, char** argv) {
     using namespace velmaro::photo;
     CLI::App app{"Reads photographs of Velmaro's test pattern, and simulates them."};
     app.require_subcommand(1);
+    ReadCommandOptions read;
+    AddReadCommand(app, read);
     SimulateOptions simulate;
     AddSimulateCommand(app, simulate);
+    PicturesOptions pictures;
+    AddPicturesCommand(app, pictures);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
@@ -30,7 +34,9 @@ int main(int argc, char** argv) {
         return 2;
     }
     try {
+        if (app.got_subcommand("read")) return RunRead(read);
         if (app.got_subcommand("simulate")) return RunSimulate(simulate);
+        if (app.got_subcommand("pictures")) return RunPictures(pictures);
     } catch (const std::exception& error) {
         std::cerr << "velmaro-photo: " << error.what() << "\n";
         return 2;

@@ -1,0 +1,49 @@
+// The lit band of a CRT: where the lines lit once more than the rest begin and end on
+// the screen. Lines lit in m + 1 refreshes are brighter than those lit in m; m is 0
+// when the exposure was shorter than a refresh and the rest of the screen is dark.
+// Edges are followed across the screen in groups of white columns: the beam reaches
+// each column a little later, which resolves the edges to a fraction of a line, and a
+// focal-plane shutter slants them.
+#pragma once
+
+#include <opencv2/core.hpp>
+
+#include <optional>
+#include <vector>
+
+namespace velmaro::photo {
+
+constexpr int kSamplesPerLine = 4;
+
+// Brightness down the screen: one row per sample (u = firstU + (row + 0.5) / 4), one column per
+// group of always-white screen columns, whose middles are given.
+struct WhiteProfile {
+    cv::Mat1f values;
+    std::vector<double> groupColumns;
+    double black = 0;   // level of the screen where nothing was lit
+    int width = 0;      // the screen's
+    double firstU = 0;  // line coordinate where the samples begin: the screen's top, 0, when numbered
+};
+
+struct Band {
+    int passes = 0;          // m: refreshes that lit the lines outside the band
+    bool wraps = false;      // from the bottom of the screen over the blanking to the top
+    bool startAtTop = false; // the band begins at line 1: the shutter opened in the blanking (or on line 1)
+    bool endAtBottom = false;
+    // Line coordinates at the screen's middle column where the extra pass began and ended
+    // (the edge between two lines); with slope per column.
+    double start = 0, end = 0, startSlope = 0, endSlope = 0;
+    double length = 0;       // lines between the edges, the blanking included where the band wraps
+    double lengthSpread = 0; // standard error of the length over the column groups
+    int groups = 0;
+    // Line coordinate ranges at the screen's middle, for reading the bars: the band's
+    // part where the extra pass began and where it ended (the same part unless the band
+    // wraps), and the rest of the screen just above the start and just below the end
+    // (empty ranges where the band touches the screen's top or bottom).
+    std::pair<double, double> atStart, atEnd, beforeStart, afterEnd;
+};
+
+// Nullopt when no band stands out (an LCD, or no step in brightness).
+std::optional<Band> FindBand(const WhiteProfile& profile);
+
+}  // namespace velmaro::photo

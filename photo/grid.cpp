@@ -1,0 +1,216 @@
+#include "photo/grid.h"
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <vector>
+
+#include "photo/camera.h"
+#include "photo/sample.h"
+
+namespace velmaro::photo {
+
+namespace {
+
+constexpr int kRounds = 4;
+// Stripe columns of the ruler whose even lines are black (left and right bands), with a
+// column kept clear of each border.
+constexpr int kStripeColumns[2][2] = {{kStripeFirst + 2, kStripeLast - 1}, {329 - kStripeLast + 2, 329 - kStripeFirst - 1}};
+constexpr double kStripeStep = 2;   // lines between stripe measurements
+constexpr double kStripeSpan = 4;   // lines that one measurement spans (two periods)
+constexpr double kEdgeStep = 4;     // lines between edge-strip measurements
+constexpr double kEdgeStripMiddle = 2.5;  // ruler column of the edge strip's middle
+constexpr double kPerspectivePrior = 0.02;
+
+struct Constraint {
+    cv::Point2d photo;
+    double value;   // the true column X or line coordinate u at that photo point
+    double weight;
+    bool line;      // u (true) or X (false)
+    double modulation = 0;
+};
+
+cv::Matx33d Inverse(const cv::Matx33d& h) { return h.inv(cv::DECOMP_SVD); }
+
+// Phases of the line stripes, as corrections of u, along both stripe bands.
+std::vector<Constraint> StripeConstraints(const cv::Mat1f& sharp, const cv::Matx33d& h, const ScreenLayout& layout,
+                                          double firstU, double lastU) {
+    std::vector<Constraint> constraints;
+    double firstBandShift = 0;
+    for (const auto& band : kStripeColumns) {
+        std::vector<Constraint> found;
+        std::vector<double> deltas;
+        const double middleX = layout.rulerLeft + (band[0] + band[1] + 1) / 2.0;
+        for (double centre = firstU + kStripeSpan / 2; centre <= lastU - kStripeSpan / 2; centre += kStripeStep) {
+            std::complex<double> sum = 0;
+            double level = 0;
+            int count = 0;
+            for (double u = centre - kStripeSpan / 2 + 0.125; u < centre + kStripeSpan / 2; u += 0.25) {
+                const std::complex<double> turn = std::polar(1.0, -CV_PI * (u - 0.5));
+                for (int x = band[0]; x <= band[1]; ++x) {
+                    const double v = SampleAt(sharp, Apply(h, {layout.rulerLeft + x + 0.5, u}));
+                    if (std::isnan(v)) continue;
+                    sum += v * turn;
+                    level += v;
+                    ++count;
+                }
+            }
+            if (count == 0) continue;
+            const double amplitude = 2 * std::abs(sum) / count, mean = level / count;
+            // White lines over black ones: the fundamental is about 0.64 of the mean,
+            // less what blur takes.
+            if (mean <= 0 || amplitude < 0.04 * mean) continue;
+            found.push_back({Apply(h, {middleX, centre}), centre, amplitude, true, amplitude / mean});
+            deltas.push_back(std::arg(sum) / CV_PI);
+        }
+        // Phases wrap every two lines; unwrap along the band.
+        for (std::size_t i = 1; i < deltas.size(); ++i) {
+            while (deltas[i] - deltas[i - 1] > 1) deltas[i] -= 2;
+            while (deltas[i] - deltas[i - 1] < -1) deltas[i] += 2;
+        }
+        // The two bands agree to within a line: the grid's tilt is not that far off.
+        if (deltas.empty()) continue;
+        double mean = 0;
+        for (double d : deltas) mean += d;
+        mean /= deltas.size();
+        if (&band == &kStripeColumns[0]) {
+            firstBandShift = mean;
+        } else {
+            double shift = 0;
+            while (mean + shift - firstBandShift > 1) shift -= 2;
+            while (mean + shift - firstBandShift < -1) shift += 2;
+            for (double& d : deltas) d += shift;
+        }
+        for (std::size_t i = 0; i < found.size(); ++i) found[i].value += deltas[i];
+        constraints.insert(constraints.end(), found.begin(), found.end());
+    }
+    return constraints;
+}
+
+// The middles of the ruler's black edge strips, by the centroid of their darkness.
+std::vector<Constraint> EdgeConstraints(const cv::Mat1f& sharp, const cv::Matx33d& h, const ScreenLayout& layout,
+                                        double firstU, double lastU) {
+    std::vector<Constraint> constraints;
+    const double windows[2][2] = {{-4, 9}, {kRulerWidth - 10, kRulerWidth + 3}};
+    const double middles[2] = {kEdgeStripMiddle, kRulerWidth - kEdgeStripMiddle};
+    for (int side = 0; side < 2; ++side) {
+        for (double centre = firstU + 1; centre <= lastU - 1; centre += kEdgeStep) {
+            std::vector<double> xs, values;
+            for (double x = windows[side][0]; x <= windows[side][1]; x += 0.25) {
+                double sum = 0;
+                int count = 0;
+                for (double u = centre - 0.75; u <= centre + 0.8; u += 0.5) {
+                    const double v = SampleAt(sharp, Apply(h, {layout.rulerLeft + x, u}));
+                    if (!std::isnan(v)) sum += v, ++count;
+                }
+                if (count < 4) break;
+                xs.push_back(x);
+                values.push_back(sum / count);
+            }
+            if (xs.size() < 40) continue;
+            const double white = *std::max_element(values.begin(), values.end());
+            const double black = *std::min_element(values.begin(), values.end());
+            if (white <= 0 || black > 0.4 * white) continue;
+            double weight = 0, moment = 0;
+            for (std::size_t i = 0; i < xs.size(); ++i) {
+                const double darkness = std::max(0.0, (white - values[i]) - 0.3 * (white - black));
+                weight += darkness;
+                moment += darkness * xs[i];
+            }
+            if (weight <= 0) continue;
+            const double found = moment / weight;
+            constraints.push_back({Apply(h, {layout.rulerLeft + found, centre}), layout.rulerLeft + middles[side],
+                                   0.3, false});
+        }
+    }
+    return constraints;
+}
+
+// The homography that best meets the constraints (one coordinate each), by the linear
+// method in normalised photo coordinates, held weakly to the current perspective.
+std::optional<cv::Matx33d> Solve(const std::vector<Constraint>& constraints, const cv::Matx33d& current) {
+    int lines = 0, columns = 0;
+    cv::Point2d centre(0, 0);
+    for (const Constraint& c : constraints) (c.line ? lines : columns)++, centre += c.photo;
+    if (lines < 6 || columns < 4) return std::nullopt;
+    centre /= static_cast<double>(constraints.size());
+    double spread = 0;
+    for (const Constraint& c : constraints) spread += cv::norm(c.photo - centre);
+    spread = std::max(1.0, spread / constraints.size());
+    const cv::Matx33d normalise(1 / spread, 0, -centre.x / spread, 0, 1 / spread, -centre.y / spread, 0, 0, 1);
+
+    // The current grid, photo (normalised) to screen, gives the prior's perspective.
+    cv::Matx33d prior = Inverse(current) * normalise.inv();
+    prior *= 1 / prior(2, 2);
+    cv::Mat1d a(static_cast<int>(constraints.size()) + 2, 8, 0.0), b(a.rows, 1, 0.0);
+    int row = 0;
+    for (const Constraint& c : constraints) {
+        const cv::Point2d p = Apply(normalise, c.photo);
+        const int offset = c.line ? 3 : 0;
+        a(row, offset + 0) = c.weight * p.x;
+        a(row, offset + 1) = c.weight * p.y;
+        a(row, offset + 2) = c.weight;
+        a(row, 6) = -c.weight * c.value * p.x;
+        a(row, 7) = -c.weight * c.value * p.y;
+        b(row, 0) = c.weight * c.value;
+        ++row;
+    }
+    const double hold = kPerspectivePrior * std::sqrt(static_cast<double>(constraints.size()));
+    a(row, 6) = hold, b(row, 0) = hold * prior(2, 0), ++row;
+    a(row, 7) = hold, b(row, 0) = hold * prior(2, 1);
+    cv::Mat1d theta;
+    if (!cv::solve(a, b, theta, cv::DECOMP_SVD)) return std::nullopt;
+    const cv::Matx33d photoToScreen(theta(0), theta(1), theta(2), theta(3), theta(4), theta(5), theta(6), theta(7), 1);
+    return Inverse(photoToScreen * normalise);
+}
+
+double StripeResidual(const std::vector<Constraint>& constraints, const cv::Matx33d& h, int& count) {
+    const cv::Matx33d back = Inverse(h);
+    double sum = 0;
+    count = 0;
+    for (const Constraint& c : constraints) {
+        if (!c.line) continue;
+        const double d = Apply(back, c.photo).y - c.value;
+        sum += d * d;
+        ++count;
+    }
+    return count ? std::sqrt(sum / count) : 0;
+}
+
+}  // namespace
+
+std::pair<double, double> LineExtent(const Piece& piece, const cv::Matx33d& screenToPhoto) {
+    const cv::Matx33d back = Inverse(screenToPhoto);
+    double first = 1e9, last = -1e9;
+    for (const cv::Point2f& p : piece.outline) {
+        const double u = Apply(back, {p.x, p.y}).y;
+        first = std::min(first, u), last = std::max(last, u);
+    }
+    return {first, last};
+}
+
+std::optional<Grid> FitGrid(const cv::Mat1f& sharp, const Piece& piece, const RoughGrid& rough,
+                            const ScreenLayout& layout) {
+    Grid grid;
+    grid.screenToPhoto = rough.screenToPhoto;
+    std::vector<Constraint> stripes;
+    for (int round = 0; round < kRounds; ++round) {
+        const auto [first, last] = LineExtent(piece, grid.screenToPhoto);
+        stripes = StripeConstraints(sharp, grid.screenToPhoto, layout, first, last);
+        std::vector<Constraint> all = stripes;
+        const std::vector<Constraint> edges = EdgeConstraints(sharp, grid.screenToPhoto, layout, first, last);
+        all.insert(all.end(), edges.begin(), edges.end());
+        const auto solved = Solve(all, grid.screenToPhoto);
+        if (!solved) return std::nullopt;
+        grid.screenToPhoto = *solved;
+    }
+    std::tie(grid.firstU, grid.lastU) = LineExtent(piece, grid.screenToPhoto);
+    grid.stripeResidual = StripeResidual(stripes, grid.screenToPhoto, grid.stripePoints);
+    std::vector<double> modulations;
+    for (const Constraint& c : stripes) modulations.push_back(c.modulation);
+    std::nth_element(modulations.begin(), modulations.begin() + modulations.size() / 2, modulations.end());
+    grid.modulation = modulations.empty() ? 0 : modulations[modulations.size() / 2];
+    return grid;
+}
+
+}  // namespace velmaro::photo

@@ -1,0 +1,201 @@
+#include "photo/locate.h"
+
+#include <opencv2/imgproc.hpp>
+
+#include <algorithm>
+#include <cmath>
+
+#include "photo/srgb.h"
+
+namespace velmaro::photo {
+
+namespace {
+
+constexpr double kOverviewSize = 1024;     // pixels along the longer side of the overview
+constexpr double kLitShare = 0.35;         // of the way from dark to bright
+constexpr double kSmallestPiece = 0.002;   // of the overview's area
+constexpr double kShortestPeriod = 3.2;    // photo pixels per stripe period (two lines)
+constexpr double kLongestPeriod = 80;
+constexpr double kStripeTilt = 35 * CV_PI / 180;  // lines against the piece's long side, at most
+
+double Percentile(const cv::Mat1f& image, double share) {
+    std::vector<float> values(image.begin(), image.end());
+    const auto at = values.begin() + static_cast<std::ptrdiff_t>(share * (values.size() - 1));
+    std::nth_element(values.begin(), at, values.end());
+    return *at;
+}
+
+// Unit vectors along the box's longer side (pointing right) and across it (down).
+void BoxAxes(const cv::RotatedRect& box, cv::Point2d& along, cv::Point2d& across) {
+    cv::Point2f corners[4];
+    box.points(corners);
+    cv::Point2d a = corners[1] - corners[0], b = corners[2] - corners[1];
+    cv::Point2d longer = cv::norm(a) >= cv::norm(b) ? a : b;
+    longer /= cv::norm(longer);
+    if (longer.x < 0) longer = -longer;
+    along = longer;
+    across = {-longer.y, longer.x};
+}
+
+// The image resampled on a grid: output (i, j) comes from origin + i * xStep + j * yStep.
+cv::Mat1f Resample(const cv::Mat1f& image, cv::Point2d origin, cv::Point2d xStep, cv::Point2d yStep, cv::Size size) {
+    // Pixel centres at whole numbers for OpenCV: photo coordinate c is c - 0.5 there.
+    const cv::Matx23d map(xStep.x, yStep.x, origin.x - 0.5, xStep.y, yStep.y, origin.y - 0.5);
+    cv::Mat1f out;
+    cv::warpAffine(image, out, cv::Mat(map), size, cv::INTER_LINEAR | cv::WARP_INVERSE_MAP, cv::BORDER_CONSTANT, 0);
+    return out;
+}
+
+double ParabolicPeak(double left, double centre, double right) {
+    const double denominator = left - 2 * centre + right;
+    return denominator < 0 ? 0.5 * (left - right) / denominator : 0;
+}
+
+}  // namespace
+
+cv::Mat1f RulerLinear(const cv::Mat1b& rulerGrey) {
+    cv::Mat1f table(1, 256), linear;
+    for (int v = 0; v < 256; ++v) table(0, v) = static_cast<float>(SrgbToLinear(v / 255.0));
+    cv::LUT(rulerGrey, table, linear);
+    return linear;
+}
+
+LitRegions FindLitRegions(const cv::Mat1f& sharp) {
+    const double r = std::min(1.0, kOverviewSize / std::max(sharp.cols, sharp.rows));
+    cv::Mat1f overview;
+    cv::resize(sharp, overview, cv::Size(), r, r, cv::INTER_AREA);
+    cv::blur(overview, overview, {3, 3});
+    LitRegions regions;
+    regions.dark = Percentile(overview, 0.10);
+    regions.bright = Percentile(overview, 0.999);
+    if (regions.bright - regions.dark < 0.02) return regions;
+
+    cv::Mat1b mask = overview > regions.dark + kLitShare * (regions.bright - regions.dark);
+    // Closing along the lines bridges the bars and the ruler's dark columns.
+    const int k = std::max(3, static_cast<int>(std::lround(0.02 * overview.cols)));
+    cv::morphologyEx(mask, mask, cv::MORPH_CLOSE, cv::getStructuringElement(cv::MORPH_RECT, {k, std::max(3, k / 4)}));
+    cv::morphologyEx(mask, mask, cv::MORPH_OPEN, cv::getStructuringElement(cv::MORPH_RECT, {3, 3}));
+    std::vector<std::vector<cv::Point>> contours;
+    cv::findContours(mask, contours, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_SIMPLE);
+    for (const auto& contour : contours) {
+        if (cv::contourArea(contour) < kSmallestPiece * overview.total()) continue;
+        std::vector<cv::Point> hull;
+        cv::convexHull(contour, hull);
+        Piece piece;
+        for (const cv::Point& p : hull)
+            piece.outline.emplace_back(static_cast<float>((p.x + 0.5) / r), static_cast<float>((p.y + 0.5) / r));
+        piece.box = cv::minAreaRect(piece.outline);
+        piece.area = cv::contourArea(piece.outline);
+        regions.pieces.push_back(piece);
+    }
+    std::sort(regions.pieces.begin(), regions.pieces.end(), [](const Piece& a, const Piece& b) { return a.area > b.area; });
+    return regions;
+}
+
+std::optional<Stripes> FindStripes(const cv::Mat1f& sharp, const Piece& piece, int screenWidth) {
+    cv::Point2d along, across;
+    BoxAxes(piece.box, along, across);
+    const double longSide = std::max(piece.box.size.width, piece.box.size.height);
+    const double shortSide = std::min(piece.box.size.width, piece.box.size.height);
+    const int width = cv::getOptimalDFTSize(static_cast<int>(std::clamp(0.55 * longSide, 64.0, 2048.0)));
+    const int height = cv::getOptimalDFTSize(static_cast<int>(std::clamp(0.8 * shortSide, 32.0, 1024.0)));
+    const cv::Point2d centre(piece.box.center.x, piece.box.center.y);
+    cv::Mat1f patch = Resample(sharp, centre - along * (width / 2.0) - across * (height / 2.0), along, across, {width, height});
+
+    cv::Mat1f window;
+    cv::createHanningWindow(window, patch.size(), CV_32F);
+    patch -= cv::mean(patch)[0];
+    patch = patch.mul(window);
+    cv::Mat spectrum;
+    cv::dft(patch, spectrum, cv::DFT_COMPLEX_OUTPUT);
+    cv::Mat planes[2];
+    cv::split(spectrum, planes);
+    cv::Mat1f magnitude;
+    cv::magnitude(planes[0], planes[1], magnitude);
+
+    // Search the half plane of positive vertical frequency near the stripes' frequency
+    // for square screen pixels; the ticks' harmonics lie a fifth of it apart.
+    const double expected = screenWidth / (2 * longSide);
+    double best = 0;
+    int bestX = 0, bestY = 0;
+    std::vector<float> ring;
+    for (int j = 1; j < height / 2; ++j) {
+        for (int i = -width / 2 + 1; i < width / 2; ++i) {
+            const double fx = static_cast<double>(i) / width, fy = static_cast<double>(j) / height;
+            const double f = std::hypot(fx, fy);
+            if (f < 1 / kLongestPeriod || f > 1 / kShortestPeriod || f < 0.88 * expected || f > 1.15 * expected ||
+                std::atan2(std::abs(fx), fy) > kStripeTilt)
+                continue;
+            const float m = magnitude(j, (i + width) % width);
+            ring.push_back(m);
+            if (m > best) best = m, bestX = i, bestY = j;
+        }
+    }
+    if (ring.empty() || best <= 0) return std::nullopt;
+    std::nth_element(ring.begin(), ring.begin() + ring.size() / 2, ring.end());
+    auto at = [&](int i, int j) { return static_cast<double>(magnitude((j + height) % height, (i + width) % width)); };
+    const double dx = ParabolicPeak(at(bestX - 1, bestY), best, at(bestX + 1, bestY));
+    const double dy = ParabolicPeak(at(bestX, bestY - 1), best, at(bestX, bestY + 1));
+    const double fx = (bestX + dx) / width, fy = (bestY + dy) / height;
+    cv::Point2d frequency = along * fx + across * fy;
+    const double f = cv::norm(frequency);
+    Stripes stripes;
+    stripes.normal = frequency / f;
+    if (stripes.normal.y < 0) stripes.normal = -stripes.normal;
+    stripes.pitch = 1 / (2 * f);
+    stripes.contrast = best / std::max(1e-12, static_cast<double>(ring[ring.size() / 2]));
+    return stripes;
+}
+
+std::optional<RoughGrid> FindRuler(const cv::Mat1f& sharp, const Piece& piece, const Stripes& stripes,
+                                   const ScreenLayout& layout, const cv::Mat1f& rulerLinear) {
+    const cv::Point2d normal = stripes.normal, direction(normal.y, -normal.x);
+    const double longSide = std::max(piece.box.size.width, piece.box.size.height);
+    const double shortSide = std::min(piece.box.size.width, piece.box.size.height);
+    const double halfLength = 0.6 * longSide;
+    const double halfHeight = std::clamp(std::min(0.35 * shortSide, 24 * stripes.pitch), 2.0, 400.0);
+    const cv::Point2d centre(piece.box.center.x, piece.box.center.y);
+    const cv::Point2d origin = centre - direction * halfLength - normal * halfHeight;
+    const cv::Mat1f strip = Resample(sharp, origin, direction, normal,
+                                     {static_cast<int>(2 * halfLength), static_cast<int>(2 * halfHeight)});
+    cv::Mat1f profile;
+    cv::reduce(strip, profile, 0, cv::REDUCE_AVG);
+    cv::Mat1f columns;
+    cv::reduce(rulerLinear, columns, 0, cv::REDUCE_AVG);
+
+    // The ruler's column profile at scales around the line pitch, at four sub-column
+    // phases; the ruler's middle stays near the piece's middle.
+    double bestScore = -2, bestLeft = 0, bestScale = 0;
+    for (double scale = 0.8 * stripes.pitch; scale <= 1.25 * stripes.pitch; scale *= 1.01) {
+        const int count = static_cast<int>(profile.cols / scale) - 1;
+        if (count <= kRulerWidth) continue;
+        for (int phase = 0; phase < 4; ++phase) {
+            const double start = phase * scale / 4;
+            cv::Mat1f sampled(1, count);
+            for (int k = 0; k < count; ++k) {
+                const double t = start + (k + 0.5) * scale;
+                const int i = std::clamp(static_cast<int>(t), 0, profile.cols - 2);
+                const double f = std::clamp(t - i, 0.0, 1.0);
+                sampled(0, k) = static_cast<float>(profile(0, i) * (1 - f) + profile(0, i + 1) * f);
+            }
+            cv::Mat1f scores;
+            cv::matchTemplate(sampled, columns, scores, cv::TM_CCOEFF_NORMED);
+            for (int k = 0; k < scores.cols; ++k) {
+                const double left = start + k * scale;
+                const double middle = left + kRulerWidth / 2.0 * scale - halfLength;
+                if (std::abs(middle) > 0.2 * longSide || scores(0, k) <= bestScore) continue;
+                bestScore = scores(0, k), bestLeft = left, bestScale = scale;
+            }
+        }
+    }
+    if (bestScore <= 0) return std::nullopt;
+    // Ruler column 0 begins at strip position bestLeft: screen column rulerLeft there.
+    const cv::Point2d columnStep = direction * bestScale, lineStep = normal * stripes.pitch;
+    const cv::Point2d zero = origin + normal * halfHeight + direction * (bestLeft - layout.rulerLeft * bestScale);
+    RoughGrid grid;
+    grid.screenToPhoto = cv::Matx33d(columnStep.x, lineStep.x, zero.x, columnStep.y, lineStep.y, zero.y, 0, 0, 1);
+    grid.match = bestScore;
+    return grid;
+}
+
+}  // namespace velmaro::photo

@@ -1,0 +1,103 @@
+#include "photo/numbering.h"
+
+#include <opencv2/imgproc.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "photo/sample.h"
+
+namespace velmaro::photo {
+
+namespace {
+
+// Columns whose content tells lines apart beyond their parity: ticks, arrows, labels.
+constexpr int kTellingFirst = 65, kTellingLast = 264;
+constexpr int kMarginColumns[] = {6, 7, 8, 9, 10, 11, 12, 13, 316, 317, 318, 319, 320, 321, 322, 323};
+constexpr int kEdgeColumns[] = {1, 2, 3, 326, 327, 328};
+constexpr double kStandsOut = 1.25;
+constexpr double kBlurs[] = {0.3, 0.45, 0.6, 0.75, 0.9, 1.1, 1.3};  // lines
+
+double MeanOf(const cv::Mat1f& rows, int row, const int* columns, int count) {
+    double sum = 0;
+    int used = 0;
+    for (int i = 0; i < count; ++i) {
+        const float v = rows(row, columns[i]);
+        if (!std::isnan(v)) sum += v, ++used;
+    }
+    return used ? sum / used : std::nan("");
+}
+
+}  // namespace
+
+std::optional<Numbering> NumberLines(const cv::Mat1f& sharp, const Grid& grid, const ScreenLayout& layout,
+                                     const cv::Mat1f& rulerLinear) {
+    const int first = static_cast<int>(std::ceil(grid.firstU)) + 1, last = static_cast<int>(std::floor(grid.lastU));
+    if (last - first < 2) return std::nullopt;
+    const cv::Mat1f rows = SampleScreen(sharp, grid.screenToPhoto, Positions(layout.rulerLeft + 0.5, kRulerWidth, 1),
+                                        Positions(first - 0.5, last - first + 1, 1));
+
+    // Each row as a share of its own white, so that partly lit rows count alike.
+    std::vector<int> lit;
+    std::vector<double> white(rows.rows), black(rows.rows);
+    double brightest = 0;
+    for (int r = 0; r < rows.rows; ++r) {
+        white[r] = MeanOf(rows, r, kMarginColumns, 16);
+        black[r] = MeanOf(rows, r, kEdgeColumns, 6);
+        if (!std::isnan(white[r]) && !std::isnan(black[r])) brightest = std::max(brightest, white[r] - black[r]);
+    }
+    for (int r = 0; r < rows.rows; ++r)
+        if (white[r] - black[r] > 0.5 * brightest) lit.push_back(r);
+    if (lit.size() < 3) return std::nullopt;
+
+    struct Candidate {
+        int offset;
+        double mismatch;
+    };
+    const int firstRow = first + lit.front(), lastRow = first + lit.back();  // grid line numbers
+    auto mismatch = [&](const cv::Mat1f& ruler, int offset) {
+        double sum = 0;
+        int count = 0;
+        for (int r : lit) {
+            const float* row = ruler.ptr<float>(first + r + offset - 1);
+            for (int x = kTellingFirst; x <= kTellingLast; ++x) {
+                const double v = (rows(r, x) - black[r]) / (white[r] - black[r]);
+                if (std::isnan(v)) continue;
+                sum += (v - row[x]) * (v - row[x]);
+                ++count;
+            }
+        }
+        return count ? sum / count : INFINITY;
+    };
+    auto rank = [&](const cv::Mat1f& ruler) {
+        std::vector<Candidate> all;
+        for (int offset = 1 - firstRow; offset + lastRow <= std::min(layout.height, kRulerHeight); ++offset)
+            if (offset % 2 == 0) all.push_back({offset, mismatch(ruler, offset)});
+        std::sort(all.begin(), all.end(), [](const Candidate& a, const Candidate& b) { return a.mismatch < b.mismatch; });
+        return all;
+    };
+    std::vector<Candidate> candidates = rank(rulerLinear);
+    if (candidates.empty()) return std::nullopt;
+    // The photo is blurred: compare with the ruler blurred as much, which lets the labels
+    // tell the offsets apart more clearly.
+    double best = candidates[0].mismatch;
+    cv::Mat1f sharpest = rulerLinear;
+    for (double sigma : kBlurs) {
+        cv::Mat1f blurred;
+        cv::GaussianBlur(rulerLinear, blurred, cv::Size(0, 0), sigma);
+        const double m = mismatch(blurred, candidates[0].offset);
+        if (m < best) best = m, sharpest = blurred;
+    }
+    if (sharpest.data != rulerLinear.data) candidates = rank(sharpest);
+    std::sort(candidates.begin(), candidates.end(), [](const Candidate& a, const Candidate& b) { return a.mismatch < b.mismatch; });
+    Numbering numbering;
+    numbering.offset = candidates[0].offset;
+    numbering.mismatch = candidates[0].mismatch;
+    numbering.runnerUp = candidates.size() > 1 ? candidates[1].mismatch : INFINITY;
+    numbering.certain = numbering.runnerUp > kStandsOut * numbering.mismatch + 1e-4;
+    numbering.rows = static_cast<int>(lit.size());
+    return numbering;
+}
+
+}  // namespace velmaro::photo

@@ -1,0 +1,280 @@
+#include "photo/reading.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+
+#include "photo/band.h"
+#include "photo/bars.h"
+#include "photo/grid.h"
+#include "photo/locate.h"
+#include "photo/numbering.h"
+#include "photo/pictures.h"
+#include "photo/ruler.h"
+#include "photo/sample.h"
+#include "photo/view.h"
+#include "photo/zone.h"
+
+namespace velmaro::photo {
+
+namespace {
+
+constexpr double kSmallestPitch = 1.6;     // photo pixels per line, below which lines cannot be told apart
+constexpr double kFaintestStripes = 0.08;  // stripe modulation below which the photo is too blurred
+constexpr int kMostPieces = 3;
+constexpr double kEdgeSettling = 0.3;      // lines: what the edges' quantisation may add to the length
+constexpr int kCountableRefreshes = 5;     // more, and a phase may come round again
+
+struct Located {
+    Piece piece;
+    Grid grid;
+    std::optional<Numbering> numbering;
+};
+
+// The lit pieces with their grids; why none could be used when the list is empty.
+std::vector<Located> LocatePieces(const Photo& photo, const ScreenLayout& layout, const cv::Mat1f& rulerLinear) {
+    const LitRegions regions = FindLitRegions(photo.sharp);
+    if (regions.pieces.empty()) throw ReadError("no lit screen found in the photograph");
+    const double longest = std::max(regions.pieces[0].box.size.width, regions.pieces[0].box.size.height);
+    std::vector<Located> located;
+    std::string why = "no pattern found: the lit parts hold no ruler with line stripes";
+    for (std::size_t i = 0; i < regions.pieces.size() && static_cast<int>(i) < kMostPieces; ++i) {
+        const Piece& piece = regions.pieces[i];
+        if (std::max(piece.box.size.width, piece.box.size.height) < 0.6 * longest) continue;
+        const auto stripes = FindStripes(photo.sharp, piece, layout.width);
+        if (!stripes) continue;
+        if (stripes->pitch < kSmallestPitch) {
+            why = "the pattern is too small to read lines: " + std::to_string(stripes->pitch).substr(0, 4) +
+                  " photo pixels per screen line, at least 2 are needed";
+            continue;
+        }
+        const auto rough = FindRuler(photo.sharp, piece, *stripes, layout, rulerLinear);
+        if (!rough) continue;
+        const auto grid = FitGrid(photo.sharp, piece, *rough, layout);
+        if (!grid) continue;
+        if (grid->modulation < kFaintestStripes) {
+            why = "the pattern is too blurred to read lines: the line stripes keep " +
+                  std::to_string(static_cast<int>(100 * grid->modulation / 1.27)) + " % of their contrast";
+            continue;
+        }
+        located.push_back({piece, *grid, NumberLines(photo.sharp, *grid, layout, rulerLinear)});
+    }
+    if (located.empty()) throw ReadError(why);
+    return located;
+}
+
+ScreenView Place(const std::vector<Located>& pieces, bool& numbered) {
+    ScreenView view;
+    numbered = false;
+    for (const Located& p : pieces) {
+        if (!p.numbering || !p.numbering->certain) continue;
+        const double offset = p.numbering->offset;
+        const cv::Matx33d shift(1, 0, 0, 0, 1, -offset, 0, 0, 1);  // absolute u to the grid's u
+        view.grids.push_back({p.grid.screenToPhoto * shift, p.grid.firstU + offset, p.grid.lastU + offset});
+        numbered = true;
+    }
+    if (!numbered) {  // measured where the largest piece is, its lines unnumbered
+        const Located& p = pieces.front();
+        view.grids.push_back({p.grid.screenToPhoto, p.grid.firstU, p.grid.lastU});
+    }
+    return view;
+}
+
+WhiteProfile Profile(const cv::Mat1f& sharp, const ScreenView& view, const Columns& columns, double firstU, double lastU,
+                     int width) {
+    std::vector<double> all;
+    std::vector<int> starts;
+    for (const auto& group : columns.whiteGroups) {
+        starts.push_back(static_cast<int>(all.size()));
+        all.insert(all.end(), group.begin(), group.end());
+    }
+    const int blackStart = static_cast<int>(all.size());
+    all.insert(all.end(), columns.black.begin(), columns.black.end());
+    const int rows = static_cast<int>(std::round((lastU - firstU) * kSamplesPerLine));
+    const cv::Mat1f samples = SampleView(sharp, view, all, Positions(firstU + 0.5 / kSamplesPerLine, rows, 1.0 / kSamplesPerLine));
+    WhiteProfile profile;
+    profile.firstU = firstU;
+    profile.width = width;
+    profile.values.create(rows, static_cast<int>(columns.whiteGroups.size()));
+    std::vector<double> blacks;
+    for (int j = 0; j < rows; ++j) {
+        for (std::size_t g = 0; g < columns.whiteGroups.size(); ++g) {
+            const int from = starts[g], to = g + 1 < starts.size() ? starts[g + 1] : blackStart;
+            double sum = 0;
+            int count = 0;
+            for (int i = from; i < to; ++i)
+                if (!std::isnan(samples(j, i))) sum += samples(j, i), ++count;
+            profile.values(j, static_cast<int>(g)) = count ? static_cast<float>(sum / count) : NAN;
+        }
+        for (int i = blackStart; i < samples.cols; ++i)
+            if (!std::isnan(samples(j, i))) blacks.push_back(samples(j, i));
+    }
+    for (const auto& group : columns.whiteGroups) profile.groupColumns.push_back((group.front() + group.back()) / 2);
+    if (!blacks.empty()) {
+        std::nth_element(blacks.begin(), blacks.begin() + blacks.size() / 2, blacks.end());
+        profile.black = blacks[blacks.size() / 2];
+    }
+    return profile;
+}
+
+// The one phase that `more` holds once more than `fewer`; nullopt when that is not so.
+std::optional<int> ExtraPhase(const PhaseCounts& more, const std::optional<PhaseCounts>& fewer) {
+    std::optional<int> extra;
+    for (int p = 0; p < kPhases; ++p) {
+        const int difference = more[p] - (fewer ? (*fewer)[p] : 0);
+        if (difference < 0 || difference > 1 || (difference == 1 && extra)) return std::nullopt;
+        if (difference == 1) extra = p;
+    }
+    return extra;
+}
+
+std::optional<PhaseCounts> CountsIn(const cv::Mat1f& shares, std::pair<double, double> range, double margin, int passes) {
+    if (passes <= 0 || range.second - range.first <= 2 * margin + 1) return std::nullopt;
+    const auto mean = MeanShares(shares, range.first + margin, range.second - margin);
+    return mean ? CountPhases(*mean, passes) : std::nullopt;
+}
+
+void ReadCrt(const cv::Mat1f& sharp, const ScreenView& view, const Columns& columns, const Band& band, double black,
+             const ScreenLayout& layout, Reading& r) {
+    const int m = band.passes, h = layout.height;
+    const bool needsTotal = m > 0 || band.wraps || band.startAtTop || band.endAtBottom;
+    r.findings.startEdge = band.start, r.findings.endEdge = band.end;
+    r.findings.startSlope = band.startSlope, r.findings.endSlope = band.endSlope;
+    if (!r.labelSeen && needsTotal) {
+        r.notes.push_back("the band holds no label and reaches the screen's edge: its place and length are not known");
+    } else if (needsTotal && !r.vtotal) {
+        r.notes.push_back("the exposure spans the vertical blanking: give --refresh or --vtotal to count it");
+    } else {
+        const double blanking = r.vtotal ? *r.vtotal - h : 0;
+        double lines = m * (r.vtotal ? *r.vtotal : 0) + band.length + (band.wraps ? blanking : 0);
+        double uncertainty = 2 * band.lengthSpread + kEdgeSettling;
+        // An edge on the screen's top or bottom line: the shutter moved somewhere in the
+        // blanking beyond it.
+        if (band.startAtTop) lines += blanking / 2, uncertainty += blanking / 2, r.startInBlanking = true;
+        if (band.endAtBottom) lines += blanking / 2, uncertainty += blanking / 2, r.endInBlanking = true;
+        r.exposureLines = lines;
+        r.uncertaintyLines = uncertainty;
+    }
+    if (r.labelSeen) {
+        const double sweep = kActiveLineShare / 2;  // the beam reaches the middle column this late in a line
+        r.firstLine = band.startAtTop ? 1 : std::clamp(static_cast<int>(std::floor(band.start + sweep)) + 1, 1, h);
+        r.lastLine = band.endAtBottom ? h : std::clamp(static_cast<int>(std::floor(band.end + sweep)) + 1, 1, h);
+    }
+    if (!band.startAtTop && !band.endAtBottom) {
+        r.slantLines = ((band.startSlope + band.endSlope) / 2) * layout.width - kActiveLineShare;
+    } else if (!band.startAtTop || !band.endAtBottom) {
+        r.slantLines = (band.startAtTop ? band.endSlope : band.startSlope) * layout.width - kActiveLineShare;
+    }
+
+    // The bars: the band's lines hold one pass more than the rest's.
+    const cv::Mat1f shares = BarSharesByLine(sharp, view, columns, black, h);
+    const double tilt = std::max(std::abs(band.startSlope), std::abs(band.endSlope)) * 250;
+    const double margin = 1.5 + tilt;
+    const auto atStart = CountsIn(shares, band.atStart, margin, m + 1);
+    const auto atEnd = CountsIn(shares, band.atEnd, margin, m + 1);
+    const auto before = CountsIn(shares, band.beforeStart, margin, m);
+    const auto after = CountsIn(shares, band.afterEnd, margin, m);
+    if (atStart && (m == 0 || before)) r.firstPhase = ExtraPhase(*atStart, before);
+    if (atEnd && (m == 0 || after)) r.lastPhase = ExtraPhase(*atEnd, after);
+    const int refreshes = m + 1 + (band.wraps ? 1 : 0);
+    r.refreshes = refreshes;
+    if (refreshes <= kCountableRefreshes && atStart && (!band.wraps || r.lastPhase)) {
+        PhaseCounts seen = *atStart;
+        if (band.wraps) ++seen[*r.lastPhase];
+        r.repeatedPictures = static_cast<int>(std::count_if(seen.begin(), seen.end(), [](int c) { return c > 1; }));
+    } else if (refreshes > kCountableRefreshes) {
+        r.notes.push_back("over more than five refreshes the bars cannot tell a repeated picture from the next cycle");
+    }
+    if (!r.firstPhase || !r.lastPhase) r.notes.push_back("the bars do not show the phases clearly");
+}
+
+void ReadLcd(const cv::Mat1f& sharp, const ScreenView& view, const Columns& columns, double black,
+             const ScreenLayout& layout, Reading& r) {
+    const cv::Mat1f shares = BarSharesByLine(sharp, view, columns, black, layout.height);
+    double barColumn = 0;
+    int count = 0;
+    for (const auto& bar : columns.bars)
+        for (double x : bar) barColumn += x, ++count;
+    std::string why;
+    const auto zone = FindChangeZone(shares, count ? barColumn / count : layout.width / 2.0, layout.width, r.vtotal, why);
+    if (!zone) {
+        r.notes.push_back(why);
+        return;
+    }
+    const int h = layout.height;
+    r.exposureLines = zone->length;
+    r.uncertaintyLines = 2 * zone->lengthError + kEdgeSettling;
+    r.responseLines = zone->response;
+    r.firstPhase = zone->newPhase;
+    r.lastPhase = zone->laterPhase.value_or(zone->newPhase);
+    r.refreshes = zone->laterPhase ? 2 : 1;
+    r.repeatedPictures = 0;
+    r.slantLines = 0.0;
+    double end = zone->start + zone->length;
+    if (zone->laterPhase) end -= *r.vtotal;
+    r.startInBlanking = zone->start < 0;
+    r.endInBlanking = end > h;
+    r.firstLine = r.startInBlanking ? 1 : std::clamp(static_cast<int>(std::floor(zone->start)) + 1, 1, h);
+    r.lastLine = r.endInBlanking ? h : std::clamp(static_cast<int>(std::floor(end)) + 1, 1, h);
+    r.findings.startEdge = zone->start;
+    r.findings.endEdge = std::min(end, static_cast<double>(h));
+}
+
+}  // namespace
+
+std::optional<double> Reading::ExposureSeconds() const {
+    if (!exposureLines || !linePeriod) return std::nullopt;
+    return *exposureLines * *linePeriod;
+}
+std::optional<double> Reading::UncertaintySeconds() const {
+    if (!uncertaintyLines || !linePeriod) return std::nullopt;
+    return *uncertaintyLines * *linePeriod;
+}
+std::optional<double> Reading::ResponseSeconds() const {
+    if (!responseLines || !linePeriod) return std::nullopt;
+    return *responseLines * *linePeriod;
+}
+
+Reading ReadPhoto(const Photo& photo, const ReadOptions& options) {
+    Reading r;
+    r.width = options.width, r.height = options.height;
+    if (options.refreshHz) {
+        const Timing t = ResolveTiming(options.width, options.height, *options.refreshHz, options.vtotal, options.hfreqKhz);
+        r.refreshHz = t.refreshHz, r.vtotal = t.vtotal, r.vtotalSource = t.source, r.linePeriod = t.LinePeriod();
+    } else {
+        if (options.vtotal) r.vtotal = *options.vtotal, r.vtotalSource = VtotalSource::kGiven;
+        if (options.hfreqKhz) r.linePeriod = 1e-3 / *options.hfreqKhz;
+    }
+
+    const ScreenLayout layout = LayoutFor(options.width, options.height);
+    const cv::Mat1f rulerLinear = RulerLinear(BuiltInRuler().grey);
+    const std::vector<Located> pieces = LocatePieces(photo, layout, rulerLinear);
+    for (const Located& p : pieces) r.findings.pieces.push_back(p.piece.outline);
+    const ScreenView view = Place(pieces, r.labelSeen);
+    for (const PlacedGrid& g : view.grids) {
+        r.findings.grids.push_back(g.screenToPhoto);
+        r.findings.gridLines.emplace_back(g.firstU, g.lastU);
+    }
+    if (!r.labelSeen) r.notes.push_back("no label of the ruler is lit: the lines are not numbered");
+
+    const Columns columns = ColumnsFor(layout);
+    double firstU = 0, lastU = layout.height;
+    if (!r.labelSeen) firstU = std::floor(view.grids[0].firstU) - 8, lastU = std::ceil(view.grids[0].lastU) + 8;
+    const WhiteProfile profile = Profile(photo.sharp, view, columns, firstU, lastU, layout.width);
+    const auto band = FindBand(profile);
+    const bool fullScreen = r.labelSeen && view.grids.size() == 1 && view.grids[0].firstU < 20 &&
+                            view.grids[0].lastU > layout.height - 20;
+    const bool lcd = options.display == "lcd" || (options.display == "auto" && !band && fullScreen);
+    r.display = lcd ? "lcd" : "crt";
+    if (lcd) {
+        if (!r.labelSeen) throw ReadError("the ruler's labels cannot be matched: the lines are not numbered");
+        ReadLcd(photo.sharp, view, columns, profile.black, layout, r);
+    } else if (band) {
+        ReadCrt(photo.sharp, view, columns, *band, profile.black, layout, r);
+    } else {
+        r.notes.push_back("no lit band stands out on the screen");
+    }
+    return r;
+}
+
+}  // namespace velmaro::photo
