@@ -8,82 +8,81 @@ namespace velmaro::photo {
 
 namespace {
 
-constexpr double kFlat = 0.08;        // brightness step, as a share, below which no band stands out
-constexpr int kShortestRun = 2;       // samples: shorter runs are noise
+constexpr int kGap = 3;         // samples left out on each side of an edge (its blur)
+constexpr int kRun = 16;        // samples averaged on each side of an edge
+constexpr int kShortestRun = 4; // samples: a side needs at least this many
+constexpr double kStep = 0.035; // edge contrast (in - out) / (in + out) below which no edge stands out
+constexpr int kScreenEdge = 6;  // samples at the screen's top and bottom that blur dims
 
-struct Run {
-    int first, last;  // samples, inclusive
-};
-
-// Where a group's band lies: one run, or two that wrap from the bottom to the top.
+// Where a group's band lies: its start edge (brighter below) and end edge (brighter above),
+// each nullopt where the band touches the screen's top or bottom.
 struct GroupBand {
-    bool wraps, atTop, atBottom;
-    double start, end;  // line coordinates of the edges (the screen's edge where the band touches it)
-    double x;
+    std::optional<double> start, end;  // line coordinates, from the profile's first row
+    double ratio = INFINITY;           // lit-band level over the rest's, both less black
+    double x = 0;
 };
-
-double Percentile(std::vector<float> values, double share) {
-    const auto at = values.begin() + static_cast<std::ptrdiff_t>(share * (values.size() - 1));
-    std::nth_element(values.begin(), at, values.end());
-    return *at;
-}
 
 double Median(std::vector<double> values) {
     std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
     return values[values.size() / 2];
 }
 
-std::vector<Run> Runs(const std::vector<float>& v, double mid) {
-    std::vector<Run> runs;
-    int start = -1;
-    for (int j = 0; j <= static_cast<int>(v.size()); ++j) {
-        const bool above = j < static_cast<int>(v.size()) && v[j] > mid;
-        if (above && start < 0) start = j;
-        if (!above && start >= 0) {
-            runs.push_back({start, j - 1});
-            start = -1;
-        }
-    }
-    // Short dips inside the band and short blips outside it are noise.
-    std::vector<Run> merged;
-    for (const Run& r : runs) {
-        if (!merged.empty() && r.first - merged.back().last - 1 < kShortestRun) merged.back().last = r.last;
-        else merged.push_back(r);
-    }
-    merged.erase(std::remove_if(merged.begin(), merged.end(), [](const Run& r) { return r.last - r.first + 1 < kShortestRun; }),
-                 merged.end());
-    return merged;
-}
-
 // Line coordinate of sample j's middle.
 double U(double j) { return (j + 0.5) / kSamplesPerLine; }
 
-double Rising(const std::vector<float>& v, int first, double mid) {
-    const double a = v[first - 1], b = v[first];
-    return U(first - 1 + std::clamp((mid - a) / (b - a), 0.0, 1.0));
-}
-double Falling(const std::vector<float>& v, int last, double mid) {
-    const double a = v[last], b = v[last + 1];
-    return U(last + std::clamp((a - mid) / (a - b), 0.0, 1.0));
+struct Sides {
+    double above, below;
+};
+
+// Mean levels above and below sample j. The screen's own top and bottom lines, dimmed
+// by blur, are left out.
+std::optional<Sides> SidesOf(const std::vector<double>& sums, int j) {
+    const int n = static_cast<int>(sums.size()) - 1 - kScreenEdge;
+    const int aboveFrom = std::max(kScreenEdge, j - kGap - kRun), aboveTo = j - kGap;
+    const int belowFrom = j + kGap, belowTo = std::min(n, j + kGap + kRun);
+    if (aboveTo - aboveFrom < kShortestRun || belowTo - belowFrom < kShortestRun) return std::nullopt;
+    return Sides{(sums[aboveTo] - sums[aboveFrom]) / (aboveTo - aboveFrom), (sums[belowTo] - sums[belowFrom]) / (belowTo - belowFrom)};
 }
 
-std::optional<GroupBand> BandOfGroup(const std::vector<float>& v, double mid, double height) {
-    const std::vector<Run> runs = Runs(v, mid);
-    const int lastSample = static_cast<int>(v.size()) - 1;
-    auto touchesTop = [&](const Run& r) { return r.first <= 1; };
-    auto touchesBottom = [&](const Run& r) { return r.last >= lastSample - 1; };
-    if (runs.size() == 1) {
-        const Run& r = runs[0];
-        if (touchesTop(r) && touchesBottom(r)) return std::nullopt;
-        GroupBand g{false, touchesTop(r), touchesBottom(r), 0, height, 0};
-        if (!g.atTop) g.start = Rising(v, r.first, mid);
-        if (!g.atBottom) g.end = Falling(v, r.last, mid);
-        return g;
+// Where the profile crosses the middle of two levels near sample j, to a fraction.
+double Crossing(const std::vector<float>& v, int j, double level) {
+    const int from = std::max(1, j - kGap - 2), to = std::min(static_cast<int>(v.size()) - 1, j + kGap + 2);
+    double best = j, distance = INFINITY;
+    for (int i = from; i <= to; ++i) {
+        const double a = v[i - 1] - level, b = v[i] - level;
+        if ((a < 0) == (b < 0)) continue;
+        const double at = i - 1 + a / (a - b);
+        if (std::abs(at - j) < distance) distance = std::abs(at - j), best = at;
     }
-    if (runs.size() == 2 && touchesTop(runs[0]) && touchesBottom(runs[1]) && !touchesBottom(runs[0]) &&
-        !touchesTop(runs[1]))
-        return GroupBand{true, false, false, Rising(v, runs[1].first, mid), Falling(v, runs[0].last, mid), 0};
-    return std::nullopt;
+    return U(best);
+}
+
+GroupBand BandOfGroup(const std::vector<float>& v, double black) {
+    std::vector<double> sums(v.size() + 1, 0.0);
+    for (std::size_t i = 0; i < v.size(); ++i) sums[i + 1] = sums[i] + (v[i] - black);
+    // Edges stand out by their contrast and lie where the step is largest.
+    double rise = 0, fall = 0;
+    int riseAt = -1, fallAt = -1;
+    Sides riseSides{}, fallSides{};
+    for (int j = 0; j < static_cast<int>(v.size()); ++j) {
+        const auto sides = SidesOf(sums, j);
+        if (!sides || sides->above + sides->below <= 0) continue;
+        const double step = sides->below - sides->above;
+        const double contrast = step / (sides->below + sides->above);
+        if (contrast > kStep && step > rise) rise = step, riseAt = j, riseSides = *sides;
+        if (contrast < -kStep && step < fall) fall = step, fallAt = j, fallSides = *sides;
+    }
+    GroupBand g;
+    if (riseAt >= 0) {
+        g.start = Crossing(v, riseAt, black + (riseSides.above + riseSides.below) / 2);
+        g.ratio = riseSides.below / std::max(riseSides.above, 1e-9);
+    }
+    if (fallAt >= 0) {
+        g.end = Crossing(v, fallAt, black + (fallSides.above + fallSides.below) / 2);
+        const double ratio = fallSides.above / std::max(fallSides.below, 1e-9);
+        g.ratio = riseAt >= 0 ? std::min(g.ratio, ratio) : ratio;
+    }
+    return g;
 }
 
 // Least-squares line through (x, y), refitted without points beyond three spreads.
@@ -112,47 +111,40 @@ std::pair<double, double> FitLine(const std::vector<double>& x, const std::vecto
 
 std::optional<Band> FindBand(const WhiteProfile& profile) {
     const int groups = profile.values.cols;
-    std::vector<std::vector<float>> columns(groups);
-    std::vector<double> lows, highs, ratios, contrasts;
-    for (int g = 0; g < groups; ++g) {
-        std::vector<float> valid;
-        for (int j = 0; j < profile.values.rows; ++j) {
-            const float v = profile.values(j, g);
-            columns[g].push_back(std::isnan(v) ? 0.0f : v);
-            if (!std::isnan(v)) valid.push_back(v);
-        }
-        if (valid.size() < 8) return std::nullopt;
-        const double low = Percentile(valid, 0.03), high = Percentile(valid, 0.97);
-        lows.push_back(low), highs.push_back(high);
-        contrasts.push_back((high - low) / std::max(high, 1e-9));
-        ratios.push_back((low - profile.black) / std::max(high - low, 1e-9));
-    }
-    if (Median(contrasts) < kFlat) return std::nullopt;
-    Band band;
     const double extent = static_cast<double>(profile.values.rows) / kSamplesPerLine;
-    const double ratio = Median(ratios);
-    band.passes = ratio < 0.3 ? 0 : static_cast<int>(std::lround(ratio));
-
-    // Each group's band; the most common shape wins.
     std::vector<GroupBand> found;
-    std::map<int, int> shapes;
     for (int g = 0; g < groups; ++g) {
-        auto group = BandOfGroup(columns[g], (lows[g] + highs[g]) / 2, extent);
-        if (!group) continue;
-        group->x = profile.groupColumns[g];
-        found.push_back(*group);
-        ++shapes[group->wraps * 4 + group->atTop * 2 + group->atBottom];
+        std::vector<float> v(profile.values.rows);
+        float last = static_cast<float>(profile.black);
+        for (int j = 0; j < profile.values.rows; ++j) {
+            if (!std::isnan(profile.values(j, g))) last = profile.values(j, g);
+            v[j] = last;
+        }
+        GroupBand band = BandOfGroup(v, profile.black);
+        band.x = profile.groupColumns[g];
+        if (band.start || band.end) found.push_back(band);
     }
     if (found.empty()) return std::nullopt;
+    // The most common shape wins: which edges lie on the screen, and in what order.
+    std::map<int, int> shapes;
+    auto shapeOf = [](const GroupBand& g) { return (g.start ? 1 : 0) + (g.end ? 2 : 0) + (g.start && g.end && *g.end < *g.start ? 4 : 0); };
+    for (const GroupBand& g : found) ++shapes[shapeOf(g)];
     const int shape = std::max_element(shapes.begin(), shapes.end(), [](auto& a, auto& b) { return a.second < b.second; })->first;
-    band.wraps = shape & 4, band.startAtTop = shape & 2, band.endAtBottom = shape & 1;
-    std::vector<double> xs, starts, ends, lengths;
+    Band band;
+    band.startAtTop = !(shape & 1), band.endAtBottom = !(shape & 2), band.wraps = shape & 4;
+    std::vector<double> xs, starts, ends, lengths, ratios;
     for (const GroupBand& g : found) {
-        if (g.wraps * 4 + g.atTop * 2 + g.atBottom != shape) continue;
-        xs.push_back(g.x), starts.push_back(g.start), ends.push_back(g.end);
-        lengths.push_back(g.wraps ? extent - g.start + g.end : g.end - g.start);
+        if (shapeOf(g) != shape) continue;
+        xs.push_back(g.x);
+        starts.push_back(g.start.value_or(0));
+        ends.push_back(g.end.value_or(extent));
+        lengths.push_back(band.wraps ? extent - starts.back() + ends.back() : ends.back() - starts.back());
+        ratios.push_back(g.ratio);
     }
     band.groups = static_cast<int>(xs.size());
+    // Lines lit m + 1 times over lines lit m times.
+    const double ratio = Median(ratios);
+    band.passes = ratio > 8 ? 0 : std::max(0, static_cast<int>(std::lround(1 / (ratio - 1))));
     const double middle = profile.width / 2.0;
     std::tie(band.start, band.startSlope) = FitLine(xs, starts, middle);
     std::tie(band.end, band.endSlope) = FitLine(xs, ends, middle);

@@ -32,57 +32,97 @@ struct Constraint {
 
 cv::Matx33d Inverse(const cv::Matx33d& h) { return h.inv(cv::DECOMP_SVD); }
 
-// Phases of the line stripes, as corrections of u, along both stripe bands.
+// The stripe phase (a correction of u, wrapped to two lines) along one group of stripe
+// columns, unwrapped from line to line.
+struct PhaseTrack {
+    double column;  // screen column of the group's middle
+    std::vector<Constraint> points;
+    std::vector<double> deltas;
+};
+
+PhaseTrack TrackPhase(const cv::Mat1f& sharp, const cv::Matx33d& h, const ScreenLayout& layout, int firstColumn,
+                      int lastColumn, double firstU, double lastU) {
+    PhaseTrack track;
+    track.column = layout.rulerLeft + (firstColumn + lastColumn + 1) / 2.0;
+    for (double centre = firstU + kStripeSpan / 2; centre <= lastU - kStripeSpan / 2; centre += kStripeStep) {
+        std::complex<double> sum = 0;
+        double level = 0;
+        int count = 0;
+        for (double u = centre - kStripeSpan / 2 + 0.125; u < centre + kStripeSpan / 2; u += 0.25) {
+            const std::complex<double> turn = std::polar(1.0, -CV_PI * (u - 0.5));
+            for (int x = firstColumn; x <= lastColumn; ++x) {
+                const double v = SampleAt(sharp, Apply(h, {layout.rulerLeft + x + 0.5, u}));
+                if (std::isnan(v)) continue;
+                sum += v * turn;
+                level += v;
+                ++count;
+            }
+        }
+        if (count == 0) continue;
+        const double amplitude = 2 * std::abs(sum) / count, mean = level / count;
+        // White lines over black ones: the fundamental is about 0.64 of the mean, less
+        // what blur takes.
+        if (mean <= 0 || amplitude < 0.04 * mean) continue;
+        track.points.push_back({Apply(h, {track.column, centre}), centre, amplitude, true, amplitude / mean});
+        track.deltas.push_back(std::arg(sum) / CV_PI);
+    }
+    for (std::size_t i = 1; i < track.deltas.size(); ++i) {
+        while (track.deltas[i] - track.deltas[i - 1] > 1) track.deltas[i] -= 2;
+        while (track.deltas[i] - track.deltas[i - 1] < -1) track.deltas[i] += 2;
+    }
+    return track;
+}
+
+// Median of how far b's phases lie above a's, predicted to differ by `expected`, on the
+// lines both have; nullopt when they share none.
+std::optional<double> MedianGap(const PhaseTrack& a, const PhaseTrack& b, double expected) {
+    std::vector<double> gaps;
+    std::size_t j = 0;
+    for (std::size_t i = 0; i < b.points.size(); ++i) {
+        while (j < a.points.size() && a.points[j].value < b.points[i].value - 0.01) ++j;
+        if (j < a.points.size() && std::abs(a.points[j].value - b.points[i].value) < 0.01)
+            gaps.push_back(b.deltas[i] - a.deltas[j] - expected);
+    }
+    if (gaps.empty()) return std::nullopt;
+    std::nth_element(gaps.begin(), gaps.begin() + gaps.size() / 2, gaps.end());
+    return gaps[gaps.size() / 2];
+}
+
+// Shifts b's phases by whole periods (two lines) to lie nearest a's plus `expected`.
+void AlignTrack(const PhaseTrack& a, PhaseTrack& b, double expected) {
+    std::optional<double> gap = MedianGap(a, b, expected);
+    if (!gap && !a.deltas.empty() && !b.deltas.empty()) gap = b.deltas.front() - a.deltas.back() - expected;
+    if (!gap) return;
+    const double shift = -2 * std::round(*gap / 2);
+    for (double& d : b.deltas) d += shift;
+}
+
+// Phases of the line stripes, as corrections of u, along both stripe bands. Each band is
+// read in two halves: the phase's change from one half to the next gives the grid's
+// tilt, which then decides how the far band's phases unwrap against the near one's.
 std::vector<Constraint> StripeConstraints(const cv::Mat1f& sharp, const cv::Matx33d& h, const ScreenLayout& layout,
                                           double firstU, double lastU) {
-    std::vector<Constraint> constraints;
-    double firstBandShift = 0;
+    std::vector<PhaseTrack> tracks;
     for (const auto& band : kStripeColumns) {
-        std::vector<Constraint> found;
-        std::vector<double> deltas;
-        const double middleX = layout.rulerLeft + (band[0] + band[1] + 1) / 2.0;
-        for (double centre = firstU + kStripeSpan / 2; centre <= lastU - kStripeSpan / 2; centre += kStripeStep) {
-            std::complex<double> sum = 0;
-            double level = 0;
-            int count = 0;
-            for (double u = centre - kStripeSpan / 2 + 0.125; u < centre + kStripeSpan / 2; u += 0.25) {
-                const std::complex<double> turn = std::polar(1.0, -CV_PI * (u - 0.5));
-                for (int x = band[0]; x <= band[1]; ++x) {
-                    const double v = SampleAt(sharp, Apply(h, {layout.rulerLeft + x + 0.5, u}));
-                    if (std::isnan(v)) continue;
-                    sum += v * turn;
-                    level += v;
-                    ++count;
-                }
-            }
-            if (count == 0) continue;
-            const double amplitude = 2 * std::abs(sum) / count, mean = level / count;
-            // White lines over black ones: the fundamental is about 0.64 of the mean,
-            // less what blur takes.
-            if (mean <= 0 || amplitude < 0.04 * mean) continue;
-            found.push_back({Apply(h, {middleX, centre}), centre, amplitude, true, amplitude / mean});
-            deltas.push_back(std::arg(sum) / CV_PI);
+        const int middle = (band[0] + band[1]) / 2;
+        tracks.push_back(TrackPhase(sharp, h, layout, band[0], middle, firstU, lastU));
+        tracks.push_back(TrackPhase(sharp, h, layout, middle + 1, band[1], firstU, lastU));
+    }
+    std::vector<double> tilts;  // lines of phase per column
+    for (int band = 0; band < 2; ++band) {
+        PhaseTrack &a = tracks[2 * band], &b = tracks[2 * band + 1];
+        AlignTrack(a, b, 0);
+        if (auto gap = MedianGap(a, b, 0)) tilts.push_back(*gap / (b.column - a.column));
+    }
+    double tilt = 0;
+    for (double t : tilts) tilt += t / tilts.size();
+    for (int i = 2; i < 4; ++i) AlignTrack(tracks[0], tracks[i], tilt * (tracks[i].column - tracks[0].column));
+    std::vector<Constraint> constraints;
+    for (PhaseTrack& track : tracks) {
+        for (std::size_t i = 0; i < track.points.size(); ++i) {
+            track.points[i].value += track.deltas[i];
+            constraints.push_back(track.points[i]);
         }
-        // Phases wrap every two lines; unwrap along the band.
-        for (std::size_t i = 1; i < deltas.size(); ++i) {
-            while (deltas[i] - deltas[i - 1] > 1) deltas[i] -= 2;
-            while (deltas[i] - deltas[i - 1] < -1) deltas[i] += 2;
-        }
-        // The two bands agree to within a line: the grid's tilt is not that far off.
-        if (deltas.empty()) continue;
-        double mean = 0;
-        for (double d : deltas) mean += d;
-        mean /= deltas.size();
-        if (&band == &kStripeColumns[0]) {
-            firstBandShift = mean;
-        } else {
-            double shift = 0;
-            while (mean + shift - firstBandShift > 1) shift -= 2;
-            while (mean + shift - firstBandShift < -1) shift += 2;
-            for (double& d : deltas) d += shift;
-        }
-        for (std::size_t i = 0; i < found.size(); ++i) found[i].value += deltas[i];
-        constraints.insert(constraints.end(), found.begin(), found.end());
     }
     return constraints;
 }

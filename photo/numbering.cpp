@@ -3,6 +3,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <vector>
 
@@ -17,6 +18,7 @@ constexpr int kTellingFirst = 65, kTellingLast = 264;
 constexpr int kMarginColumns[] = {6, 7, 8, 9, 10, 11, 12, 13, 316, 317, 318, 319, 320, 321, 322, 323};
 constexpr int kEdgeColumns[] = {1, 2, 3, 326, 327, 328};
 constexpr double kStandsOut = 1.25;
+constexpr double kLitRow = 0.7;  // of the brightest row's white
 constexpr double kBlurs[] = {0.3, 0.45, 0.6, 0.75, 0.9, 1.1, 1.3};  // lines
 
 double MeanOf(const cv::Mat1f& rows, int row, const int* columns, int count) {
@@ -38,18 +40,23 @@ std::optional<Numbering> NumberLines(const cv::Mat1f& sharp, const Grid& grid, c
     const cv::Mat1f rows = SampleScreen(sharp, grid.screenToPhoto, Positions(layout.rulerLeft + 0.5, kRulerWidth, 1),
                                         Positions(first - 0.5, last - first + 1, 1));
 
-    // Each row as a share of its own white, so that partly lit rows count alike.
-    std::vector<int> lit;
-    std::vector<double> white(rows.rows), black(rows.rows);
+    // Each row as a share of its own white, taken from the margins on both sides (the
+    // light may fall off across the ruler). Only rows lit from one margin to the other
+    // count: a slanted band lights only part of its edge rows.
+    std::vector<double> leftWhite(rows.rows), rightWhite(rows.rows), black(rows.rows);
     double brightest = 0;
     for (int r = 0; r < rows.rows; ++r) {
-        white[r] = MeanOf(rows, r, kMarginColumns, 16);
+        leftWhite[r] = MeanOf(rows, r, kMarginColumns, 8);
+        rightWhite[r] = MeanOf(rows, r, kMarginColumns + 8, 8);
         black[r] = MeanOf(rows, r, kEdgeColumns, 6);
-        if (!std::isnan(white[r]) && !std::isnan(black[r])) brightest = std::max(brightest, white[r] - black[r]);
+        if (!std::isnan(leftWhite[r] + rightWhite[r] + black[r]))
+            brightest = std::max(brightest, std::min(leftWhite[r], rightWhite[r]) - black[r]);
     }
+    std::vector<int> lit;
     for (int r = 0; r < rows.rows; ++r)
-        if (white[r] - black[r] > 0.5 * brightest) lit.push_back(r);
+        if (std::min(leftWhite[r], rightWhite[r]) - black[r] > kLitRow * brightest) lit.push_back(r);
     if (lit.size() < 3) return std::nullopt;
+    auto whiteAt = [&](int r, int x) { return leftWhite[r] + (rightWhite[r] - leftWhite[r]) * (x - 9.5) / 310.0; };
 
     struct Candidate {
         int offset;
@@ -62,7 +69,7 @@ std::optional<Numbering> NumberLines(const cv::Mat1f& sharp, const Grid& grid, c
         for (int r : lit) {
             const float* row = ruler.ptr<float>(first + r + offset - 1);
             for (int x = kTellingFirst; x <= kTellingLast; ++x) {
-                const double v = (rows(r, x) - black[r]) / (white[r] - black[r]);
+                const double v = (rows(r, x) - black[r]) / (whiteAt(r, x) - black[r]);
                 if (std::isnan(v)) continue;
                 sum += (v - row[x]) * (v - row[x]);
                 ++count;
