@@ -100,18 +100,20 @@ def parse_xwd(data):
     fields = struct.unpack(">25I", data[:100])
     header_size, width, height = fields[0], fields[4], fields[5]
     byte_order, bits_per_pixel, bytes_per_line, ncolors = fields[7], fields[11], fields[12], fields[19]
-    check(bits_per_pixel == 32, f"xwd: {bits_per_pixel} bits per pixel, expected 32 (header {fields})")
+    # 24: packed pixels, which xwd gives when windows of another visual are on the screen.
+    check(bits_per_pixel in (24, 32), f"xwd: {bits_per_pixel} bits per pixel, expected 24 or 32 (header {fields})")
     masks = fields[14:17]
     check(masks == (0xFF0000, 0xFF00, 0xFF), f"xwd: unexpected colour masks {masks}")
     start = header_size + 12 * ncolors
+    size = bits_per_pixel // 8
     rgb = bytearray(width * height * 3)
-    # Bytes of a pixel in memory: blue, green, red, pad (LSB first) or pad, red, green, blue.
-    channels = (2, 1, 0) if byte_order == 0 else (1, 2, 3)
+    # Bytes of a pixel in memory: blue, green, red[, pad] (LSB first) or [pad,] red, green, blue.
+    channels = (2, 1, 0) if byte_order == 0 else (size - 3, size - 2, size - 1)
     for y in range(height):
-        row = data[start + y * bytes_per_line:start + y * bytes_per_line + width * 4]
+        row = data[start + y * bytes_per_line:start + y * bytes_per_line + width * size]
         base = y * width * 3
         for colour, offset in enumerate(channels):
-            rgb[base + colour:base + width * 3:3] = row[offset::4]
+            rgb[base + colour:base + width * 3:3] = row[offset::size]
     return width, height, bytes(rgb)
 
 
