@@ -6,7 +6,8 @@ VELMARO_BUILD=${VELMARO_BUILD:-$VELMARO_ROOT/build}
 # The host tools (ruler generator, fuzz targets) are built with clang.
 BUILD_PACKAGES=(cmake make g++ g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 libfreetype-dev clang libclang-rt-14-dev)
 RUN_PACKAGES=(wine64 wine xvfb xdotool x11-apps python3)
-TEST_PACKAGES=(fonts-liberation2 googletest)
+# openbox: the window manager of the tests that minimize and activate the program.
+TEST_PACKAGES=(fonts-liberation2 googletest openbox)
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
