@@ -36,9 +36,10 @@ class Screen:
 
     def __enter__(self):
         read_end, write_end = os.pipe()
+        # No auto-repeat (-r): a key left down must not go on pressing itself.
         self.process = subprocess.Popen(
             ["Xvfb", "-displayfd", str(write_end), "-screen", "0", f"{self.width}x{self.height}x24",
-             "-nolisten", "tcp", *self.extra],
+             "-nolisten", "tcp", "-r", *self.extra],
             pass_fds=(write_end,), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
             stderr=subprocess.DEVNULL, start_new_session=True)
         os.close(write_end)
@@ -98,6 +99,10 @@ class Screen:
         except Failure:
             if self.exists(window):
                 raise
+            # xdotool presses through the server's own input when the window has the
+            # focus, and sends the release to the window, which is gone by then: the
+            # key would stay down for the window that has the focus now.
+            self.xdotool("keyup", key, check_result=False)
 
     def exists(self, window):
         result = subprocess.run(["xdotool", "getwindowname", str(window)], env=self.env(), capture_output=True)
