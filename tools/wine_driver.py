@@ -99,10 +99,11 @@ class Screen:
         except Failure:
             if self.exists(window):
                 raise
-            # xdotool presses through the server's own input when the window has the
-            # focus, and sends the release to the window, which is gone by then: the
-            # key would stay down for the window that has the focus now.
-            self.xdotool("keyup", key, check_result=False)
+        # xdotool presses through the server's own input while the window has the focus,
+        # and sends the release to the window itself once it has lost the focus (or is
+        # gone): the key would stay down in the server. A release of a key that is up is
+        # ignored.
+        self.xdotool("keyup", key, check_result=False)
 
     def exists(self, window):
         result = subprocess.run(["xdotool", "getwindowname", str(window)], env=self.env(), capture_output=True)
