@@ -3,9 +3,21 @@
 
 #include "display/display.h"
 
+namespace {
+
+// A program that had the display meanwhile may have left it in another mode (the
+// desktop's, when it ended), and the primary surface comes back only in its own.
+HRESULT RestorePrimarySurface() {
+    const HRESULT result = g_primarySurface->Restore();
+    if (result != DDERR_WRONGMODE || SetProgramDisplayMode() != DD_OK) return result;
+    return g_primarySurface->Restore();
+}
+
+}  // namespace
+
 HRESULT RecoverLostSurfaces() {
     HRESULT result;
-    if ((result = g_primarySurface->Restore()) != DD_OK) return result;
+    if ((result = RestorePrimarySurface()) != DD_OK) return result;
     if ((result = g_workSurface->Restore()) != DD_OK) return result;
     if ((result = g_patternSurface->Restore()) != DD_OK) return result;
     // Restored memory holds nothing; the work surface gets its picture back with the

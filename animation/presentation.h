@@ -10,6 +10,8 @@ constexpr UINT kFrameTimerInterval = 1;  // ms: as often as the system delivers 
 
 // Restores the primary, work and pattern surfaces, in that order, and copies the
 // ruler onto the pattern surface again. DD_OK, or the code of the first failed restore.
+// A primary surface that is in the wrong mode gets the program's mode set again and
+// one more restore.
 HRESULT RecoverLostSurfaces();
 
 // Issues a surface call until DirectDraw stops answering that it is still drawing.

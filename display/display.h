@@ -36,6 +36,10 @@ HRESULT CopyBitmapToSurface(HBITMAP bitmap, IDirectDrawSurface7* surface, int x,
 // loaded, 0 when not.
 int LoadPatternImage();
 
+// Puts the display into the mode the program runs in: the screen's width, height and
+// refresh rate at 8 bits per pixel. DirectDraw's answer.
+HRESULT SetProgramDisplayMode();
+
 // The second half of start-up, once the main window is shown: DirectDraw, the
 // exclusive 8-bit mode, the surfaces, the palette, the ruler image and the frame
 // timer. 0 when the program can run; otherwise what ReportInitFailure returned.

@@ -37,6 +37,12 @@ HRESULT CreateDirectDraw() {
 
 }  // namespace
 
+// 8 bits per pixel, one palette index each; a rate of 0 leaves it to the driver.
+HRESULT SetProgramDisplayMode() {
+    return g_directDraw->SetDisplayMode(static_cast<DWORD>(g_screenWidth), static_cast<DWORD>(g_screenHeight), 8,
+                                        static_cast<DWORD>(g_refreshRate), 0);
+}
+
 int SetUpDisplay(HWND window) {
     // One record serves the three surfaces; each step changes only what it needs.
     DDSURFACEDESC2 desc{};
@@ -52,11 +58,9 @@ int SetUpDisplay(HWND window) {
     failure = "SetCooperativeLevel FAILED";
     if ((result = g_directDraw->SetCooperativeLevel(window, DDSCL_EXCLUSIVE | DDSCL_FULLSCREEN)) != DD_OK) goto fail;
 
-    // 8 bits per pixel, one palette index each; a rate of 0 leaves it to the driver
+    // the requested size and rate, 8 bits per pixel
     failure = kNoDisplayMode;
-    if ((result = g_directDraw->SetDisplayMode(static_cast<DWORD>(g_screenWidth), static_cast<DWORD>(g_screenHeight), 8,
-                                               static_cast<DWORD>(g_refreshRate), 0)) != DD_OK)
-        goto fail;
+    if ((result = SetProgramDisplayMode()) != DD_OK) goto fail;
 
     // primary surface with one back buffer to flip with
     failure = kNoSurface;

@@ -31,7 +31,7 @@ HANDLE WINAPI CountingNoImage(HINSTANCE, LPCSTR, UINT, int, int, UINT) {
 class Frames : public ::testing::Test {
 protected:
     void SetUp() override {
-        g_screenWidth = 1024, g_screenHeight = 768;
+        g_screenWidth = 1024, g_screenHeight = 768, g_refreshRate = 0;
         g_markerPhase = 0;
         g_appActive = 1;
         g_directDraw = &directDraw;
@@ -178,15 +178,53 @@ TEST_F(Frames, RecoveryRestoresInOrderAndStopsAtTheFirstFailure) {
     EXPECT_EQ((std::vector<std::string>{"primary.Restore()", "work.Restore()", "pattern.Restore()"}), script.calls);
     EXPECT_EQ(1, g_imageLoads) << "the ruler is loaded again even though it then fails";
 
+    // A wrong mode is mended for the primary surface only (below).
     const char* surfaces[] = {"primary", "work", "pattern"};
-    for (std::size_t failing = 0; failing < 3; ++failing) {
-        script.calls.clear();
-        g_imageLoads = 0;
-        script.Answer(std::string(surfaces[failing]) + ".Restore", {DDERR_WRONGMODE});
-        EXPECT_EQ(DDERR_WRONGMODE, RecoverLostSurfaces()) << surfaces[failing];
-        EXPECT_EQ(failing + 1, script.calls.size()) << script.Joined();
-        EXPECT_EQ(0, g_imageLoads) << "the image was reloaded after a failed restore";
+    for (HRESULT code : {DDERR_NOEXCLUSIVEMODE, DDERR_WRONGMODE}) {
+        for (std::size_t failing = 0; failing < 3; ++failing) {
+            if (code == DDERR_WRONGMODE && failing == 0) continue;
+            script.calls.clear();
+            g_imageLoads = 0;
+            script.Answer(std::string(surfaces[failing]) + ".Restore", {code});
+            EXPECT_EQ(code, RecoverLostSurfaces()) << surfaces[failing];
+            EXPECT_EQ(failing + 1, script.calls.size()) << surfaces[failing] << ":\n" << script.Joined();
+            EXPECT_EQ(0, g_imageLoads) << "the image was reloaded after a failed restore";
+        }
     }
+}
+
+TEST_F(Frames, PrimaryInTheWrongModeGetsTheProgramsModeBack) {
+    g_screenWidth = 800, g_screenHeight = 600, g_refreshRate = 75;
+    const std::string setMode = "dd.SetDisplayMode(800,600,8,75,0x0)";
+    script.Answer("primary.Restore", {DDERR_WRONGMODE});
+    EXPECT_EQ(DD_OK, RecoverLostSurfaces());
+    EXPECT_EQ((std::vector<std::string>{"primary.Restore()", setMode, "primary.Restore()", "work.Restore()",
+                                        "pattern.Restore()"}),
+              script.calls);
+    EXPECT_EQ(1, g_imageLoads);
+
+    // The mode refused: the restore's answer, and nothing more.
+    script.calls.clear();
+    g_imageLoads = 0;
+    script.Answer("primary.Restore", {DDERR_WRONGMODE});
+    script.Answer("dd.SetDisplayMode", {DDERR_INVALIDMODE});
+    EXPECT_EQ(DDERR_WRONGMODE, RecoverLostSurfaces());
+    EXPECT_EQ((std::vector<std::string>{"primary.Restore()", setMode}), script.calls);
+    EXPECT_EQ(0, g_imageLoads);
+
+    // Still the wrong mode after it was set: one try per recovery.
+    script.calls.clear();
+    script.Answer("primary.Restore", {DDERR_WRONGMODE, DDERR_WRONGMODE});
+    EXPECT_EQ(DDERR_WRONGMODE, RecoverLostSurfaces());
+    EXPECT_EQ((std::vector<std::string>{"primary.Restore()", setMode, "primary.Restore()"}), script.calls);
+    EXPECT_EQ(0, g_imageLoads);
+
+    // The second restore's own failure is the result.
+    script.calls.clear();
+    script.Answer("primary.Restore", {DDERR_WRONGMODE, DDERR_NOEXCLUSIVEMODE});
+    EXPECT_EQ(DDERR_NOEXCLUSIVEMODE, RecoverLostSurfaces());
+    EXPECT_EQ(3u, script.calls.size()) << script.Joined();
+    EXPECT_EQ(0, g_imageLoads);
 }
 
 TEST_F(Frames, LostSurfaceDuringTheCopyLeavesTheBackBufferAlone) {

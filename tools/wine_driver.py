@@ -36,18 +36,22 @@ def check(condition, message):
 
 
 class Screen:
-    """An Xvfb of the given size on a free display, for the life of a with-block."""
+    """An Xvfb of the given size on a free display, for the life of a with-block; with
+    window_manager, openbox runs on it, so that windows can be minimized and activated."""
 
-    def __init__(self, width, height, white_root=False):
+    def __init__(self, width, height, white_root=False, window_manager=False):
         self.width, self.height = width, height
         # A white root shows whether a black picture really came from the program.
         self.extra = ["-wr"] if white_root else []
+        self.window_manager = window_manager
+        self.manager = None
 
     def __enter__(self):
         read_end, write_end = os.pipe()
+        # No auto-repeat (-r): a key left down must not go on pressing itself.
         self.process = subprocess.Popen(
             ["Xvfb", "-displayfd", str(write_end), "-screen", "0", f"{self.width}x{self.height}x24",
-             "-nolisten", "tcp", *self.extra],
+             "-nolisten", "tcp", "-r", *self.extra],
             pass_fds=(write_end,), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
             stderr=subprocess.DEVNULL, start_new_session=True)
         os.close(write_end)
@@ -55,11 +59,30 @@ class Screen:
             number = pipe.readline().strip()
         check(number, "Xvfb did not report a display")
         self.display = ":" + number
+        if self.window_manager:
+            self.start_window_manager()
         return self
 
     def __exit__(self, *exc):
+        if self.manager is not None:
+            self.manager.kill()
+            self.manager.wait()
         self.process.kill()
         self.process.wait()
+
+    def start_window_manager(self, timeout=20):
+        """Starts openbox and waits until it manages the screen: it runs its start-up
+        command only then."""
+        ready = os.path.join(tempfile.mkdtemp(prefix="velmaro-wm-"), "ready")
+        self.manager = subprocess.Popen(
+            ["openbox", "--sm-disable", "--startup", f"touch {ready}"], env=self.env(),
+            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+        deadline = time.monotonic() + timeout
+        while not os.path.exists(ready):
+            check(self.manager.poll() is None, f"openbox ended with {self.manager.returncode}")
+            check(time.monotonic() < deadline, f"openbox did not start within {timeout} s")
+            time.sleep(0.05)
+        shutil.rmtree(os.path.dirname(ready), ignore_errors=True)
 
     def env(self):
         return dict(os.environ, DISPLAY=self.display)
@@ -88,6 +111,11 @@ class Screen:
         except Failure:
             if self.exists(window):
                 raise
+        # xdotool presses through the server's own input while the window has the focus,
+        # and sends the release to the window itself once it has lost the focus (or is
+        # gone): the key would stay down in the server. A release of a key that is up is
+        # ignored.
+        self.xdotool("keyup", key, check_result=False)
 
     def exists(self, window):
         result = subprocess.run(["xdotool", "getwindowname", str(window)], env=self.env(), capture_output=True)
@@ -112,24 +140,29 @@ def parse_xwd(data):
     fields = struct.unpack(">25I", data[:100])
     header_size, width, height = fields[0], fields[4], fields[5]
     byte_order, bits_per_pixel, bytes_per_line, ncolors = fields[7], fields[11], fields[12], fields[19]
-    check(bits_per_pixel == 32, f"xwd: {bits_per_pixel} bits per pixel, expected 32 (header {fields})")
+    # 24: packed pixels, which xwd gives when windows of another visual are on the screen.
+    check(bits_per_pixel in (24, 32), f"xwd: {bits_per_pixel} bits per pixel, expected 24 or 32 (header {fields})")
     masks = fields[14:17]
     check(masks == (0xFF0000, 0xFF00, 0xFF), f"xwd: unexpected colour masks {masks}")
     start = header_size + 12 * ncolors
+    size = bits_per_pixel // 8
     rgb = bytearray(width * height * 3)
-    # Bytes of a pixel in memory: blue, green, red, pad (LSB first) or pad, red, green, blue.
-    channels = (2, 1, 0) if byte_order == 0 else (1, 2, 3)
+    # Bytes of a pixel in memory: blue, green, red[, pad] (LSB first) or [pad,] red, green, blue.
+    channels = (2, 1, 0) if byte_order == 0 else (size - 3, size - 2, size - 1)
     for y in range(height):
-        row = data[start + y * bytes_per_line:start + y * bytes_per_line + width * 4]
+        row = data[start + y * bytes_per_line:start + y * bytes_per_line + width * size]
         base = y * width * 3
         for colour, offset in enumerate(channels):
-            rgb[base + colour:base + width * 3:3] = row[offset::4]
+            rgb[base + colour:base + width * 3:3] = row[offset::size]
     return width, height, bytes(rgb)
 
 
-def prefix_for(state, width, height):
-    prefix = os.path.abspath(os.path.join(state, f"p{width}x{height}"))
-    check(os.path.isdir(prefix), f"no Wine prefix for a {width}x{height} screen in {state}")
+def prefix_for(state, width, height, managed=False):
+    """The prefix for a screen of that size; managed: the one whose windows are left to
+    a window manager."""
+    name = f"p{width}x{height}" + ("-managed" if managed else "")
+    prefix = os.path.abspath(os.path.join(state, name))
+    check(os.path.isdir(prefix), f"no Wine prefix {name} in {state}")
     return prefix
 
 
@@ -137,12 +170,15 @@ class Program:
     """velmaro.exe running under Wine on a screen; its output goes to files, never to
     a pipe, because Wine's helper processes would keep a pipe open."""
 
-    def __init__(self, screen, program, args, state, dll_overrides="", debug="-all,+msgbox"):
+    def __init__(self, screen, program, args, state, dll_overrides="", debug="-all,+msgbox", managed=None):
+        """managed: whether to use the prefix with managed windows; by default, when the
+        screen has a window manager."""
         self.screen = screen
+        managed = screen.window_manager if managed is None else managed
         self.log_dir = tempfile.mkdtemp(prefix="velmaro-e2e-")
         self.stderr_path = os.path.join(self.log_dir, "stderr.txt")
         overrides = "mscoree,mshtml=" + (";" + dll_overrides if dll_overrides else "")
-        env = dict(screen.env(), WINEPREFIX=prefix_for(state, screen.width, screen.height),
+        env = dict(screen.env(), WINEPREFIX=prefix_for(state, screen.width, screen.height, managed),
                    WINEDEBUG=debug, WINEDLLOVERRIDES=overrides)
         with open(self.stderr_path, "wb") as err, open(os.path.join(self.log_dir, "stdout.txt"), "wb") as out:
             self.process = subprocess.Popen([loader_for(program) or WINE, program, *args], env=env,
@@ -197,15 +233,17 @@ class Program:
             time.sleep(0.1)
         raise Failure(f"timed out after {timeout} s waiting for {what}")
 
-    def find_main_window(self):
-        """The full-screen window titled Velmaro, or None."""
+    def find_main_window(self, other_than=()):
+        """The full-screen window titled Velmaro, or None; other_than: windows of other
+        programs on the screen."""
         for window in self.screen.windows("Velmaro"):
-            if self.screen.geometry(window) == (0, 0, self.screen.width, self.screen.height):
+            if window not in other_than and self.screen.geometry(window) == (0, 0, self.screen.width,
+                                                                             self.screen.height):
                 return window
         return None
 
-    def main_window(self, timeout=20):
-        return self.wait_for("the full-screen Velmaro window", self.find_main_window, timeout)
+    def main_window(self, timeout=20, other_than=()):
+        return self.wait_for("the full-screen Velmaro window", lambda: self.find_main_window(other_than), timeout)
 
     def message_box(self, timeout=20):
         """(window, text) of the first message box, once it is up."""

@@ -4,6 +4,7 @@ import argparse
 import contextlib
 import os
 import sys
+import time
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 sys.path.insert(0, os.path.join(ROOT, "tools"))
@@ -24,9 +25,9 @@ def case(function):
 
 
 @contextlib.contextmanager
-def running(opts, args=(), size=(1024, 768), white_root=False, dll_overrides=""):
+def running(opts, args=(), size=(1024, 768), white_root=False, dll_overrides="", window_manager=False):
     """The program started with args on a screen of the given size."""
-    with Screen(*size, white_root=white_root) as screen:
+    with Screen(*size, white_root=white_root, window_manager=window_manager) as screen:
         program = Program(screen, opts.program, list(args), opts.state, dll_overrides=dll_overrides)
         try:
             yield screen, program
@@ -74,22 +75,35 @@ def black_window_without_directdraw(opts):
         expect_exit_zero(program)
 
 
+def wait_for_five_phases(screen, program, timeout=60, settled=True, what="all five phases on the screen"):
+    """Waits until each of the five phase pictures has been on the screen. settled: every
+    screenshot but an all-black one (the first frame not up yet) must be one of them;
+    otherwise other pictures may come first (surfaces being brought back)."""
+    pictures = phase_pictures(RULER, screen.width, screen.height)
+    seen = set()
+    last = ["none taken"]
+
+    def next_phase():
+        shot_width, shot_height, rgb = screen.screenshot()
+        check((shot_width, shot_height) == (screen.width, screen.height), f"screen is {shot_width}x{shot_height}")
+        phase, difference = classify(rgb, pictures, screen.width)
+        if phase is None:
+            last[0] = "all black" if rgb.count(0) == len(rgb) else difference
+            if not settled or rgb.count(0) == len(rgb):
+                return None
+        check(phase is not None, f"a screenshot matches no phase: {difference}")
+        seen.add(phase)
+        return len(seen) == 5
+    try:
+        program.wait_for(what, next_phase, timeout)
+    except Failure as failure:
+        raise Failure(f"{failure}; phases seen {sorted(seen)}, last other screenshot: {last[0]}") from None
+
+
 def expect_five_phases(opts, width, height, args):
-    pictures = phase_pictures(RULER, width, height)
     with running(opts, args, (width, height)) as (screen, program):
         window = program.main_window()
-        seen = set()
-
-        def next_phase():
-            shot_width, shot_height, rgb = screen.screenshot()
-            check((shot_width, shot_height) == (width, height), f"screen is {shot_width}x{shot_height}")
-            phase, difference = classify(rgb, pictures, width)
-            if phase is None and rgb.count(0) == len(rgb):
-                return None  # the first frame is not up yet
-            check(phase is not None, f"a screenshot matches no phase: {difference}")
-            seen.add(phase)
-            return len(seen) == 5
-        program.wait_for("all five phases on the screen", next_phase, timeout=60)
+        wait_for_five_phases(screen, program)
         check(program.message_boxes() == [], f"boxes shown: {program.message_boxes()}")
         screen.key(window, "Escape")
         expect_exit_zero(program)
@@ -103,6 +117,58 @@ def five_phases_1024x768(opts):
 @case
 def five_phases_800x600(opts):
     expect_five_phases(opts, 800, 600, ["-x800", "-y600"])
+
+
+def expect_phases_after_activation(screen, program, window):
+    screen.xdotool("windowactivate", "--sync", str(window))
+    # The screenshots catch phases at random: seeing all five takes a few seconds, more
+    # on a busy machine. A frozen screen never shows them.
+    wait_for_five_phases(screen, program, timeout=20, settled=False, what="the five phases after activation")
+
+
+@case
+def phases_return_after_minimize(opts):
+    """Minimized, the program shows nothing new; activated again, it shows its phases."""
+    with running(opts, window_manager=True) as (screen, program):
+        window = program.main_window()
+        wait_for_five_phases(screen, program)
+        screen.xdotool("windowminimize", "--sync", str(window))
+        time.sleep(0.5)
+        shots = []
+        for _ in range(5):
+            shots.append(screen.screenshot())
+            time.sleep(0.2)
+        changes = sum(shot != shots[0] for shot in shots)
+        check(changes == 0, f"{changes} of {len(shots) - 1} screenshots changed while minimized")
+        check(program.running(), f"the program ended with {program.process.returncode} while minimized")
+        expect_phases_after_activation(screen, program, window)
+        expect_exit_zero_after_escape(program, window)
+
+
+@case
+def phases_return_after_another_program(opts):
+    """A second instance takes the display, shows its phases and ends; the first,
+    activated again, shows its own."""
+    with running(opts, window_manager=True) as (screen, first):
+        first_window = first.main_window()
+        wait_for_five_phases(screen, first, what="the first program's five phases")
+        second = Program(screen, opts.program, [], opts.state)
+        try:
+            second_window = second.main_window(other_than=(first_window,))
+            wait_for_five_phases(screen, second, settled=False, what="the second program's five phases")
+            code = second.end_with_escape(second_window)
+            check(code == 0, f"exit code of the second program {code}, expected 0")
+        finally:
+            second.kill()
+        check(first.running(), f"the first program ended with {first.process.returncode}")
+        expect_phases_after_activation(screen, first, first_window)
+        expect_exit_zero_after_escape(first, first_window)
+
+
+def expect_exit_zero_after_escape(program, window):
+    code = program.end_with_escape(window)
+    check(code == 0, f"exit code {code}, expected 0")
+    check(program.message_boxes() == [], f"boxes shown: {program.message_boxes()}")
 
 
 @case
