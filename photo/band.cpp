@@ -36,9 +36,10 @@ struct Sides {
 
 // Mean levels above and below sample j. The screen's own top and bottom lines, dimmed
 // by blur, are left out.
-std::optional<Sides> SidesOf(const std::vector<double>& sums, int j) {
-    const int n = static_cast<int>(sums.size()) - 1 - kScreenEdge;
-    const int aboveFrom = std::max(kScreenEdge, j - kGap - kRun), aboveTo = j - kGap;
+// Windows stay within [from, to) when given: away from the band's other edge.
+std::optional<Sides> SidesOf(const std::vector<double>& sums, int j, int from = 0, int to = 1 << 30) {
+    const int n = std::min(static_cast<int>(sums.size()) - 1 - kScreenEdge, to);
+    const int aboveFrom = std::max({kScreenEdge, j - kGap - kRun, from}), aboveTo = j - kGap;
     const int belowFrom = j + kGap, belowTo = std::min(n, j + kGap + kRun);
     if (aboveTo - aboveFrom < kShortestRun || belowTo - belowFrom < kShortestRun) return std::nullopt;
     return Sides{(sums[aboveTo] - sums[aboveFrom]) / (aboveTo - aboveFrom), (sums[belowTo] - sums[belowFrom]) / (belowTo - belowFrom)};
@@ -59,7 +60,11 @@ double Crossing(const std::vector<float>& v, int j, double level) {
 
 GroupBand BandOfGroup(const std::vector<float>& v, double black) {
     std::vector<double> sums(v.size() + 1, 0.0);
-    for (std::size_t i = 0; i < v.size(); ++i) sums[i + 1] = sums[i] + (v[i] - black);
+    double brightest = 0;
+    for (std::size_t i = 0; i < v.size(); ++i) sums[i + 1] = sums[i] + (v[i] - black), brightest = std::max<double>(brightest, v[i] - black);
+    // In the dark, glow and noise make large contrasts of small steps: a step must also be
+    // a share of the brightest light.
+    const double smallest = kStep * brightest;
     // Edges stand out by their contrast and lie where the step is largest.
     double rise = 0, fall = 0;
     int riseAt = -1, fallAt = -1;
@@ -69,16 +74,46 @@ GroupBand BandOfGroup(const std::vector<float>& v, double black) {
         if (!sides || sides->above + sides->below <= 0) continue;
         const double step = sides->below - sides->above;
         const double contrast = step / (sides->below + sides->above);
-        if (contrast > kStep && step > rise) rise = step, riseAt = j, riseSides = *sides;
-        if (contrast < -kStep && step < fall) fall = step, fallAt = j, fallSides = *sides;
+        if (contrast > kStep && step > std::max(rise, smallest)) rise = step, riseAt = j, riseSides = *sides;
+        if (contrast < -kStep && step < std::min(fall, -smallest)) fall = step, fallAt = j, fallSides = *sides;
     }
     GroupBand g;
-    if (riseAt >= 0) {
-        g.start = Crossing(v, riseAt, black + (riseSides.above + riseSides.below) / 2);
-        g.ratio = riseSides.below / std::max(riseSides.above, 1e-9);
+    if (riseAt >= 0) g.start = Crossing(v, riseAt, black + (riseSides.above + riseSides.below) / 2);
+    if (fallAt >= 0) g.end = Crossing(v, fallAt, black + (fallSides.above + fallSides.below) / 2);
+    // Where the part between the two edges is thinner than the windows, the windows would
+    // reach across it, and blur keeps its middle from its full level. Blur keeps the
+    // part's area, though: its level is the area over its width, the width between the
+    // edges found at the middle of the levels; a few rounds settle both.
+    if (riseAt >= 0 && fallAt >= 0 && std::abs(riseAt - fallAt) < 2 * (kGap + kRun)) {
+        const bool thinBand = riseAt < fallAt;
+        const double outside = thinBand ? (riseSides.above + fallSides.below) / 2 : (riseSides.below + fallSides.above) / 2;
+        const int from = std::max(0, std::min(riseAt, fallAt) - kGap - 2);
+        const int to = std::min(static_cast<int>(v.size()) - 1, std::max(riseAt, fallAt) + kGap + 2);
+        double area = 0;  // of the part's difference from the outside, in samples
+        for (int i = from; i <= to; ++i) area += (v[i] - black) - outside;
+        // The part's extreme sample, and the nearest crossings of a level on either side.
+        int extreme = from;
+        for (int i = from; i <= to; ++i)
+            if (thinBand ? v[i] > v[extreme] : v[i] < v[extreme]) extreme = i;
+        auto crossing = [&](double level, int step) -> std::optional<double> {
+            for (int i = extreme; i + step >= from && i + step <= to; i += step) {
+                const double a = v[i] - level, b = v[i + step] - level;
+                if ((a < 0) != (b < 0)) return U(i + step * a / (a - b));
+            }
+            return std::nullopt;
+        };
+        for (int round = 0; round < 4; ++round) {
+            const double width = std::max(0.5, std::abs(*g.end - *g.start) * kSamplesPerLine);
+            const double inside = outside + area / width;
+            const double level = black + (inside + outside) / 2;
+            const auto above = crossing(level, -1), below = crossing(level, +1);
+            if (!above || !below) break;
+            if (thinBand) g.start = above, g.end = below, riseSides.below = fallSides.above = inside;
+            else g.end = above, g.start = below, riseSides.above = fallSides.below = inside;
+        }
     }
+    if (riseAt >= 0) g.ratio = riseSides.below / std::max(riseSides.above, 1e-9);
     if (fallAt >= 0) {
-        g.end = Crossing(v, fallAt, black + (fallSides.above + fallSides.below) / 2);
         const double ratio = fallSides.above / std::max(fallSides.below, 1e-9);
         g.ratio = riseAt >= 0 ? std::min(g.ratio, ratio) : ratio;
     }
