@@ -22,7 +22,7 @@ double Mean(const cv::Mat1f& row, int from, int count) {
 
 }  // namespace
 
-cv::Mat1f BarSharesByLine(const cv::Mat1f& sharp, const ScreenView& view, const Columns& columns, double black,
+cv::Mat1f BarSharesByLine(const cv::Mat1b& sharp, const ScreenView& view, const Columns& columns, double black,
                           int height) {
     std::vector<double> all = columns.barWhite;
     std::vector<int> starts;

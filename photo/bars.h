@@ -20,7 +20,7 @@ using PhaseCounts = std::array<int, kPhases>;     // passes, by phase
 
 // Bar shares of each line 1..height (row n - 1); NaN where a bar is off the screen or
 // the line is unlit.
-cv::Mat1f BarSharesByLine(const cv::Mat1f& sharp, const ScreenView& view, const Columns& columns, double black,
+cv::Mat1f BarSharesByLine(const cv::Mat1b& sharp, const ScreenView& view, const Columns& columns, double black,
                           int height);
 
 // The mean shares of the lines whose middles lie in [from, to] (line coordinates).

@@ -1,6 +1,5 @@
 #include "photo/camera.h"
 
-#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
@@ -9,6 +8,7 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "photo/codec.h"
 #include "photo/srgb.h"
 
 namespace velmaro::photo {
@@ -122,13 +122,8 @@ std::string ImageKind(const std::string& path) {
 }
 
 std::vector<std::uint8_t> Encode(const cv::Mat& image, const std::string& kind, int jpegQuality) {
-    std::vector<std::uint8_t> bytes;
-    std::vector<int> parameters;
-    if (kind == "jpg") parameters = {cv::IMWRITE_JPEG_QUALITY, std::clamp(jpegQuality, 0, 100)};
-    if (kind == "png") parameters = {cv::IMWRITE_PNG_COMPRESSION, 3};
-    if (kind.empty() || !cv::imencode("." + kind, image, bytes, parameters))
-        throw std::runtime_error("cannot encode the image as " + (kind.empty() ? std::string("this kind") : kind));
-    return bytes;
+    if (kind.empty()) throw std::runtime_error("cannot encode the image as this kind");
+    return EncodeImage(image, kind, jpegQuality);
 }
 
 }  // namespace velmaro::photo

@@ -4,10 +4,10 @@
 #include <fstream>
 #include <iostream>
 
-#include <opencv2/imgcodecs.hpp>
 
 #include "photo/annotate.h"
 #include "photo/camera.h"
+#include "photo/codec.h"
 #include "photo/command.h"
 #include "photo/image.h"
 #include "photo/pictures.h"
@@ -52,7 +52,7 @@ int RunRead(const ReadCommandOptions& o) {
         const Photo photo = LoadPhoto(o.photo);
         const Reading reading = ReadPhoto(photo, options);
         if (!o.annotate.empty()) {
-            const auto bytes = Encode(Annotate(photo.original, reading), ImageKind(o.annotate), 90);
+            const auto bytes = Encode(Annotate(DecodeImage(ReadFileBytes(o.photo)), reading), ImageKind(o.annotate), 90);
             std::ofstream out(o.annotate, std::ios::binary);
             out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
             if (!out.flush()) return Refuse(o, "cannot write " + o.annotate);
@@ -82,7 +82,16 @@ int RunPictures(const PicturesOptions& o) {
     const auto pictures = ScreenPictures(BuiltInRuler(), width, height);
     for (std::size_t p = 0; p < pictures.size(); ++p) {
         const std::string path = o.outDir + "/phase-" + std::to_string(p) + "." + o.format;
-        if (!cv::imwrite(path, pictures[p])) throw std::runtime_error("cannot write " + path);
+        std::ofstream out(path, std::ios::binary);
+        if (o.format == "pgm") {
+            // Netpbm's grey format: a text header, then the bytes row by row.
+            out << "P5\n" << width << " " << height << "\n255\n";
+            out.write(reinterpret_cast<const char*>(pictures[p].data), static_cast<std::streamsize>(pictures[p].total()));
+        } else {
+            const auto bytes = EncodeImage(pictures[p], "png", 0);
+            out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        }
+        if (!out.flush()) throw std::runtime_error("cannot write " + path);
         std::cout << path << "\n";
     }
     return 0;

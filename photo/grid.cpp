@@ -12,7 +12,8 @@ namespace velmaro::photo {
 
 namespace {
 
-constexpr int kRounds = 4;
+constexpr int kRounds = 3;
+constexpr int kMeasurements = 120;  // stripe phases along a band at most; more lines spread them out
 // Stripe columns of the ruler whose even lines are black (left and right bands), with a
 // column kept clear of each border.
 constexpr int kStripeColumns[2][2] = {{kStripeFirst + 2, kStripeLast - 1}, {329 - kStripeLast + 2, 329 - kStripeFirst - 1}};
@@ -40,11 +41,12 @@ struct PhaseTrack {
     std::vector<double> deltas;
 };
 
-PhaseTrack TrackPhase(const cv::Mat1f& sharp, const cv::Matx33d& h, const ScreenLayout& layout, int firstColumn,
+PhaseTrack TrackPhase(const cv::Mat1b& sharp, const cv::Matx33d& h, const ScreenLayout& layout, int firstColumn,
                       int lastColumn, double firstU, double lastU) {
     PhaseTrack track;
     track.column = layout.rulerLeft + (firstColumn + lastColumn + 1) / 2.0;
-    for (double centre = firstU + kStripeSpan / 2; centre <= lastU - kStripeSpan / 2; centre += kStripeStep) {
+    const double step = std::max(kStripeStep, 2 * std::ceil((lastU - firstU) / kMeasurements / 2));
+    for (double centre = firstU + kStripeSpan / 2; centre <= lastU - kStripeSpan / 2; centre += step) {
         std::complex<double> sum = 0;
         double level = 0;
         int count = 0;
@@ -100,7 +102,7 @@ void AlignTrack(const PhaseTrack& a, PhaseTrack& b, double expected) {
 // Phases of the line stripes, as corrections of u, along both stripe bands. Each band is
 // read in two halves: the phase's change from one half to the next gives the grid's
 // tilt, which then decides how the far band's phases unwrap against the near one's.
-std::vector<Constraint> StripeConstraints(const cv::Mat1f& sharp, const cv::Matx33d& h, const ScreenLayout& layout,
+std::vector<Constraint> StripeConstraints(const cv::Mat1b& sharp, const cv::Matx33d& h, const ScreenLayout& layout,
                                           double firstU, double lastU) {
     std::vector<PhaseTrack> tracks;
     for (const auto& band : kStripeColumns) {
@@ -128,13 +130,14 @@ std::vector<Constraint> StripeConstraints(const cv::Mat1f& sharp, const cv::Matx
 }
 
 // The middles of the ruler's black edge strips, by the centroid of their darkness.
-std::vector<Constraint> EdgeConstraints(const cv::Mat1f& sharp, const cv::Matx33d& h, const ScreenLayout& layout,
+std::vector<Constraint> EdgeConstraints(const cv::Mat1b& sharp, const cv::Matx33d& h, const ScreenLayout& layout,
                                         double firstU, double lastU) {
     std::vector<Constraint> constraints;
     const double windows[2][2] = {{-4, 9}, {kRulerWidth - 10, kRulerWidth + 3}};
     const double middles[2] = {kEdgeStripMiddle, kRulerWidth - kEdgeStripMiddle};
     for (int side = 0; side < 2; ++side) {
-        for (double centre = firstU + 1; centre <= lastU - 1; centre += kEdgeStep) {
+        const double step = std::max(kEdgeStep, (lastU - firstU) / kMeasurements);
+        for (double centre = firstU + 1; centre <= lastU - 1; centre += step) {
             std::vector<double> xs, values;
             for (double x = windows[side][0]; x <= windows[side][1]; x += 0.25) {
                 double sum = 0;
@@ -229,7 +232,7 @@ std::pair<double, double> LineExtent(const Piece& piece, const cv::Matx33d& scre
     return {first, last};
 }
 
-std::optional<Grid> FitGrid(const cv::Mat1f& sharp, const Piece& piece, const RoughGrid& rough,
+std::optional<Grid> FitGrid(const cv::Mat1b& sharp, const Piece& piece, const RoughGrid& rough,
                             const ScreenLayout& layout) {
     Grid grid;
     grid.screenToPhoto = rough.screenToPhoto;

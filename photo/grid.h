@@ -21,7 +21,7 @@ struct Grid {
     double modulation = 0;         // median stripe amplitude over mean level: blur lowers it
 };
 
-std::optional<Grid> FitGrid(const cv::Mat1f& sharp, const Piece& piece, const RoughGrid& rough,
+std::optional<Grid> FitGrid(const cv::Mat1b& sharp, const Piece& piece, const RoughGrid& rough,
                             const ScreenLayout& layout);
 
 // The u extent of a piece's outline under a grid.

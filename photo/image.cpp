@@ -1,53 +1,63 @@
 #include "photo/image.h"
 
-#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include <filesystem>
+#include <fstream>
 
-#include "photo/srgb.h"
+#include "photo/codec.h"
 
 namespace velmaro::photo {
 
 namespace {
 
-constexpr int kGreenInBgr = 1;
-constexpr int kSmallest = 32;  // pixels each way: anything smaller holds no readable pattern
+constexpr std::size_t kLargestFile = std::size_t{1} << 30;
 
 }  // namespace
 
+
 Photo PhotoFrom(const cv::Mat& decoded) {
     if (decoded.empty()) throw ReadError("not an image");
-    if (decoded.cols < kSmallest || decoded.rows < kSmallest) throw ReadError("the image is too small to hold the pattern");
-    Photo photo;
     cv::Mat eight = decoded;
     if (decoded.depth() == CV_16U) decoded.convertTo(eight, CV_8U, 1.0 / 257);
     else if (decoded.depth() != CV_8U) throw ReadError("unsupported pixel format");
+    Photo photo;
     switch (eight.channels()) {
-        case 1: photo.original = eight; break;
-        case 3: photo.original = eight; photo.colour = true; break;
-        case 4: cv::cvtColor(eight, photo.original, cv::COLOR_BGRA2BGR); photo.colour = true; break;
+        case 1: photo.sharp = eight.clone(); break;
+        case 3:
+        case 4:
+            cv::extractChannel(eight, photo.sharp, 1);  // green, between blue and red
+            photo.colour = true;
+            break;
         default: throw ReadError("unsupported number of channels");
     }
-    cv::Mat1b channel;
-    if (photo.colour) cv::extractChannel(photo.original, channel, kGreenInBgr);
-    else channel = photo.original;
-    cv::Mat1f table(1, 256);
-    for (int v = 0; v < 256; ++v) table(0, v) = static_cast<float>(SrgbToLinear(v / 255.0));
-    cv::LUT(channel, table, photo.sharp);
     return photo;
 }
 
-Photo LoadPhoto(const std::string& path) {
+Photo DecodePhoto(const std::vector<std::uint8_t>& bytes) {
+    try {
+        DecodedChannel decoded = DecodeSharpChannel(bytes);
+        return {decoded.pixels, decoded.colour};
+    } catch (const DecodeError& error) {
+        throw ReadError(error.what());
+    }
+}
+
+std::vector<std::uint8_t> ReadFileBytes(const std::string& path) {
     std::error_code error;
     if (!std::filesystem::is_regular_file(path, error)) throw ReadError("no such file");
-    cv::Mat decoded;
-    try {
-        decoded = cv::imread(path, cv::IMREAD_ANYDEPTH | cv::IMREAD_ANYCOLOR);
-    } catch (const cv::Exception&) {
-        throw ReadError("not an image");
-    }
-    return PhotoFrom(decoded);
+    std::ifstream file(path, std::ios::binary);
+    if (!file) throw ReadError("cannot be opened");
+    file.seekg(0, std::ios::end);
+    const std::streamoff size = file.tellg();
+    if (size < 0) throw ReadError("cannot be read");
+    if (static_cast<std::size_t>(size) > kLargestFile) throw ReadError("the file is too large");
+    file.seekg(0);
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+    if (!file.read(reinterpret_cast<char*>(bytes.data()), size)) throw ReadError("cannot be read");
+    return bytes;
 }
+
+Photo LoadPhoto(const std::string& path) { return DecodePhoto(ReadFileBytes(path)); }
 
 }  // namespace velmaro::photo

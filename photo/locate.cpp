@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "photo/sample.h"
 #include "photo/srgb.h"
 
 namespace velmaro::photo {
@@ -37,15 +38,6 @@ void BoxAxes(const cv::RotatedRect& box, cv::Point2d& along, cv::Point2d& across
     across = {-longer.y, longer.x};
 }
 
-// The image resampled on a grid: output (i, j) comes from origin + i * xStep + j * yStep.
-cv::Mat1f Resample(const cv::Mat1f& image, cv::Point2d origin, cv::Point2d xStep, cv::Point2d yStep, cv::Size size) {
-    // Pixel centres at whole numbers for OpenCV: photo coordinate c is c - 0.5 there.
-    const cv::Matx23d map(xStep.x, yStep.x, origin.x - 0.5, xStep.y, yStep.y, origin.y - 0.5);
-    cv::Mat1f out;
-    cv::warpAffine(image, out, cv::Mat(map), size, cv::INTER_LINEAR | cv::WARP_INVERSE_MAP, cv::BORDER_CONSTANT, 0);
-    return out;
-}
-
 double ParabolicPeak(double left, double centre, double right) {
     const double denominator = left - 2 * centre + right;
     return denominator < 0 ? 0.5 * (left - right) / denominator : 0;
@@ -60,10 +52,15 @@ cv::Mat1f RulerLinear(const cv::Mat1b& rulerGrey) {
     return linear;
 }
 
-LitRegions FindLitRegions(const cv::Mat1f& sharp) {
+LitRegions FindLitRegions(const cv::Mat1b& sharp) {
     const double r = std::min(1.0, kOverviewSize / std::max(sharp.cols, sharp.rows));
-    cv::Mat1f overview;
-    cv::resize(sharp, overview, cv::Size(), r, r, cv::INTER_AREA);
+    // Point samples are enough to tell the lit screen from the dark; the blur below
+    // smooths what they miss.
+    cv::Mat1b small;
+    cv::resize(sharp, small, cv::Size(), r, r, cv::INTER_LINEAR);
+    cv::Mat1f overview(small.size());
+    const auto& linear = LinearOf8Bit();
+    std::transform(small.begin(), small.end(), overview.begin(), [&](std::uint8_t v) { return linear[v]; });
     cv::blur(overview, overview, {3, 3});
     LitRegions regions;
     regions.dark = Percentile(overview, 0.10);
@@ -92,15 +89,20 @@ LitRegions FindLitRegions(const cv::Mat1f& sharp) {
     return regions;
 }
 
-std::optional<Stripes> FindStripes(const cv::Mat1f& sharp, const Piece& piece, int screenWidth) {
+std::optional<Stripes> FindStripes(const cv::Mat1b& sharp, const Piece& piece, int screenWidth) {
     cv::Point2d along, across;
     BoxAxes(piece.box, along, across);
     const double longSide = std::max(piece.box.size.width, piece.box.size.height);
     const double shortSide = std::min(piece.box.size.width, piece.box.size.height);
-    const int width = cv::getOptimalDFTSize(static_cast<int>(std::clamp(0.55 * longSide, 64.0, 2048.0)));
-    const int height = cv::getOptimalDFTSize(static_cast<int>(std::clamp(0.8 * shortSide, 32.0, 1024.0)));
+    // Large photos are sampled more coarsely: the stripes' period is known to within a
+    // fifth from the piece's width, and five samples a period are plenty.
+    const double expectedPitch = longSide / screenWidth;
+    const double step = std::max(1.0, 2 * expectedPitch / 5);
+    const int width = cv::getOptimalDFTSize(static_cast<int>(std::clamp(0.55 * longSide / step, 64.0, 1024.0)));
+    const int height = cv::getOptimalDFTSize(static_cast<int>(std::clamp(0.8 * shortSide / step, 32.0, 512.0)));
     const cv::Point2d centre(piece.box.center.x, piece.box.center.y);
-    cv::Mat1f patch = Resample(sharp, centre - along * (width / 2.0) - across * (height / 2.0), along, across, {width, height});
+    cv::Mat1f patch = ResampleLinear(sharp, centre - (along * width + across * height) * (step / 2), along * step,
+                                     across * step, {width, height});
 
     cv::Mat1f window;
     cv::createHanningWindow(window, patch.size(), CV_32F);
@@ -115,7 +117,7 @@ std::optional<Stripes> FindStripes(const cv::Mat1f& sharp, const Piece& piece, i
 
     // Search the half plane of positive vertical frequency near the stripes' frequency
     // for square screen pixels; the ticks' harmonics lie a fifth of it apart.
-    const double expected = screenWidth / (2 * longSide);
+    const double expected = step / (2 * expectedPitch);  // cycles per sample
     double best = 0;
     int bestX = 0, bestY = 0;
     std::vector<float> ring;
@@ -123,7 +125,7 @@ std::optional<Stripes> FindStripes(const cv::Mat1f& sharp, const Piece& piece, i
         for (int i = -width / 2 + 1; i < width / 2; ++i) {
             const double fx = static_cast<double>(i) / width, fy = static_cast<double>(j) / height;
             const double f = std::hypot(fx, fy);
-            if (f < 1 / kLongestPeriod || f > 1 / kShortestPeriod || f < 0.88 * expected || f > 1.15 * expected ||
+            if (f / step < 1 / kLongestPeriod || f / step > 1 / kShortestPeriod || f < 0.88 * expected || f > 1.15 * expected ||
                 std::atan2(std::abs(fx), fy) > kStripeTilt)
                 continue;
             const float m = magnitude(j, (i + width) % width);
@@ -136,7 +138,7 @@ std::optional<Stripes> FindStripes(const cv::Mat1f& sharp, const Piece& piece, i
     auto at = [&](int i, int j) { return static_cast<double>(magnitude((j + height) % height, (i + width) % width)); };
     const double dx = ParabolicPeak(at(bestX - 1, bestY), best, at(bestX + 1, bestY));
     const double dy = ParabolicPeak(at(bestX, bestY - 1), best, at(bestX, bestY + 1));
-    const double fx = (bestX + dx) / width, fy = (bestY + dy) / height;
+    const double fx = (bestX + dx) / width / step, fy = (bestY + dy) / height / step;  // cycles per pixel
     cv::Point2d frequency = along * fx + across * fy;
     const double f = cv::norm(frequency);
     Stripes stripes;
@@ -147,7 +149,7 @@ std::optional<Stripes> FindStripes(const cv::Mat1f& sharp, const Piece& piece, i
     return stripes;
 }
 
-std::optional<RoughGrid> FindRuler(const cv::Mat1f& sharp, const Piece& piece, const Stripes& stripes,
+std::optional<RoughGrid> FindRuler(const cv::Mat1b& sharp, const Piece& piece, const Stripes& stripes,
                                    const ScreenLayout& layout, const cv::Mat1f& rulerLinear) {
     const cv::Point2d normal = stripes.normal, direction(normal.y, -normal.x);
     const double longSide = std::max(piece.box.size.width, piece.box.size.height);
@@ -156,7 +158,7 @@ std::optional<RoughGrid> FindRuler(const cv::Mat1f& sharp, const Piece& piece, c
     const double halfHeight = std::clamp(std::min(0.35 * shortSide, 24 * stripes.pitch), 2.0, 400.0);
     const cv::Point2d centre(piece.box.center.x, piece.box.center.y);
     const cv::Point2d origin = centre - direction * halfLength - normal * halfHeight;
-    const cv::Mat1f strip = Resample(sharp, origin, direction, normal,
+    const cv::Mat1f strip = ResampleLinear(sharp, origin, direction, normal,
                                      {static_cast<int>(2 * halfLength), static_cast<int>(2 * halfHeight)});
     cv::Mat1f profile;
     cv::reduce(strip, profile, 0, cv::REDUCE_AVG);

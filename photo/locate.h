@@ -27,7 +27,7 @@ struct LitRegions {
 };
 
 // Lit regions of the sharp channel; none when nothing stands out from the dark.
-LitRegions FindLitRegions(const cv::Mat1f& sharp);
+LitRegions FindLitRegions(const cv::Mat1b& sharp);
 
 struct Stripes {
     cv::Point2d normal;  // unit vector across the lines, pointing down the screen
@@ -37,7 +37,7 @@ struct Stripes {
 
 // The line stripes of a piece, from the spectrum of its middle part. The piece spans
 // the screen's width, which gives the pitch roughly.
-std::optional<Stripes> FindStripes(const cv::Mat1f& sharp, const Piece& piece, int screenWidth);
+std::optional<Stripes> FindStripes(const cv::Mat1b& sharp, const Piece& piece, int screenWidth);
 
 // A first, affine, guess of where screen columns and lines of the piece are: screen
 // column X and line coordinate u (relative: the piece's middle is near 0) to photo.
@@ -46,7 +46,7 @@ struct RoughGrid {
     double match = 0;  // correlation of the ruler's column profile
 };
 
-std::optional<RoughGrid> FindRuler(const cv::Mat1f& sharp, const Piece& piece, const Stripes& stripes,
+std::optional<RoughGrid> FindRuler(const cv::Mat1b& sharp, const Piece& piece, const Stripes& stripes,
                                    const ScreenLayout& layout, const cv::Mat1f& rulerLinear);
 
 // The ruler's grey values as linear light.

@@ -19,6 +19,8 @@ constexpr int kMarginColumns[] = {6, 7, 8, 9, 10, 11, 12, 13, 316, 317, 318, 319
 constexpr int kEdgeColumns[] = {1, 2, 3, 326, 327, 328};
 constexpr double kStandsOut = 1.25;
 constexpr double kLitRow = 0.7;  // of the brightest row's white
+constexpr std::size_t kSampledRows = 60;  // rows that rank all offsets
+constexpr std::size_t kFinalists = 12;    // offsets compared on every row
 constexpr double kBlurs[] = {0.3, 0.45, 0.6, 0.75, 0.9, 1.1, 1.3};  // lines
 
 double MeanOf(const cv::Mat1f& rows, int row, const int* columns, int count) {
@@ -33,7 +35,7 @@ double MeanOf(const cv::Mat1f& rows, int row, const int* columns, int count) {
 
 }  // namespace
 
-std::optional<Numbering> NumberLines(const cv::Mat1f& sharp, const Grid& grid, const ScreenLayout& layout,
+std::optional<Numbering> NumberLines(const cv::Mat1b& sharp, const Grid& grid, const ScreenLayout& layout,
                                      const cv::Mat1f& rulerLinear) {
     const int first = static_cast<int>(std::ceil(grid.firstU)) + 1, last = static_cast<int>(std::floor(grid.lastU));
     if (last - first < 2) return std::nullopt;
@@ -58,34 +60,43 @@ std::optional<Numbering> NumberLines(const cv::Mat1f& sharp, const Grid& grid, c
     if (lit.size() < 3) return std::nullopt;
     auto whiteAt = [&](int r, int x) { return leftWhite[r] + (rightWhite[r] - leftWhite[r]) * (x - 9.5) / 310.0; };
 
+    // The rows as shares of white, once.
+    cv::Mat1f shares(static_cast<int>(lit.size()), kTellingLast - kTellingFirst + 1);
+    for (std::size_t i = 0; i < lit.size(); ++i) {
+        const int r = lit[i];
+        for (int x = kTellingFirst; x <= kTellingLast; ++x) {
+            const double v = (rows(r, x) - black[r]) / (whiteAt(r, x) - black[r]);
+            shares(static_cast<int>(i), x - kTellingFirst) = std::isnan(v) ? 0.0f : static_cast<float>(v);
+        }
+    }
     struct Candidate {
         int offset;
         double mismatch;
     };
     const int firstRow = first + lit.front(), lastRow = first + lit.back();  // grid line numbers
-    auto mismatch = [&](const cv::Mat1f& ruler, int offset) {
+    auto mismatch = [&](const cv::Mat1f& ruler, int offset, std::size_t stride) {
         double sum = 0;
         int count = 0;
-        for (int r : lit) {
-            const float* row = ruler.ptr<float>(first + r + offset - 1);
-            for (int x = kTellingFirst; x <= kTellingLast; ++x) {
-                const double v = (rows(r, x) - black[r]) / (whiteAt(r, x) - black[r]);
-                if (std::isnan(v)) continue;
-                sum += (v - row[x]) * (v - row[x]);
-                ++count;
-            }
+        for (std::size_t i = 0; i < lit.size(); i += stride) {
+            const float* row = ruler.ptr<float>(first + lit[i] + offset - 1) + kTellingFirst;
+            const float* share = shares.ptr<float>(static_cast<int>(i));
+            for (int x = 0; x < shares.cols; ++x) sum += (share[x] - row[x]) * (share[x] - row[x]);
+            count += shares.cols;
         }
         return count ? sum / count : INFINITY;
     };
-    auto rank = [&](const cv::Mat1f& ruler) {
-        std::vector<Candidate> all;
-        for (int offset = 1 - firstRow; offset + lastRow <= std::min(layout.height, kRulerHeight); ++offset)
-            if (offset % 2 == 0) all.push_back({offset, mismatch(ruler, offset)});
-        std::sort(all.begin(), all.end(), [](const Candidate& a, const Candidate& b) { return a.mismatch < b.mismatch; });
-        return all;
-    };
-    std::vector<Candidate> candidates = rank(rulerLinear);
+    auto byMismatch = [](const Candidate& a, const Candidate& b) { return a.mismatch < b.mismatch; };
+    // Every offset that keeps the parity, on a sample of the rows; then the best few on
+    // all of them.
+    std::vector<Candidate> candidates;
+    const std::size_t stride = std::max<std::size_t>(1, lit.size() / kSampledRows);
+    for (int offset = 1 - firstRow; offset + lastRow <= std::min(layout.height, kRulerHeight); ++offset)
+        if (offset % 2 == 0) candidates.push_back({offset, mismatch(rulerLinear, offset, stride)});
     if (candidates.empty()) return std::nullopt;
+    std::sort(candidates.begin(), candidates.end(), byMismatch);
+    candidates.resize(std::min<std::size_t>(candidates.size(), kFinalists));
+    for (Candidate& c : candidates) c.mismatch = mismatch(rulerLinear, c.offset, 1);
+    std::sort(candidates.begin(), candidates.end(), byMismatch);
     // The photo is blurred: compare with the ruler blurred as much, which lets the labels
     // tell the offsets apart more clearly.
     double best = candidates[0].mismatch;
@@ -93,11 +104,11 @@ std::optional<Numbering> NumberLines(const cv::Mat1f& sharp, const Grid& grid, c
     for (double sigma : kBlurs) {
         cv::Mat1f blurred;
         cv::GaussianBlur(rulerLinear, blurred, cv::Size(0, 0), sigma);
-        const double m = mismatch(blurred, candidates[0].offset);
+        const double m = mismatch(blurred, candidates[0].offset, 1);
         if (m < best) best = m, sharpest = blurred;
     }
-    if (sharpest.data != rulerLinear.data) candidates = rank(sharpest);
-    std::sort(candidates.begin(), candidates.end(), [](const Candidate& a, const Candidate& b) { return a.mismatch < b.mismatch; });
+    for (Candidate& c : candidates) c.mismatch = mismatch(sharpest, c.offset, 1);
+    std::sort(candidates.begin(), candidates.end(), byMismatch);
     Numbering numbering;
     numbering.offset = candidates[0].offset;
     numbering.mismatch = candidates[0].mismatch;

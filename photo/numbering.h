@@ -20,7 +20,7 @@ struct Numbering {
     int rows = 0;             // lit rows compared
 };
 
-std::optional<Numbering> NumberLines(const cv::Mat1f& sharp, const Grid& grid, const ScreenLayout& layout,
+std::optional<Numbering> NumberLines(const cv::Mat1b& sharp, const Grid& grid, const ScreenLayout& layout,
                                      const cv::Mat1f& rulerLinear);
 
 }  // namespace velmaro::photo

@@ -80,7 +80,7 @@ ScreenView Place(const std::vector<Located>& pieces, bool& numbered) {
     return view;
 }
 
-WhiteProfile Profile(const cv::Mat1f& sharp, const ScreenView& view, const Columns& columns, double firstU, double lastU,
+WhiteProfile Profile(const cv::Mat1b& sharp, const ScreenView& view, const Columns& columns, double firstU, double lastU,
                      int width) {
     std::vector<double> all;
     std::vector<int> starts;
@@ -183,7 +183,7 @@ std::optional<PhaseCounts> CountsIn(const cv::Mat1f& shares, std::pair<double, d
     return mean ? CountPhases(*mean, passes) : std::nullopt;
 }
 
-void ReadCrt(const cv::Mat1f& sharp, const ScreenView& view, const Columns& columns, const Band& band, double black,
+void ReadCrt(const cv::Mat1b& sharp, const ScreenView& view, const Columns& columns, const Band& band, double black,
              const ScreenLayout& layout, Reading& r) {
     const int m = band.passes, h = layout.height;
     const bool needsTotal = m > 0 || band.wraps || band.startAtTop || band.endAtBottom;
@@ -240,7 +240,7 @@ void ReadCrt(const cv::Mat1f& sharp, const ScreenView& view, const Columns& colu
     if (!r.firstPhase || !r.lastPhase) r.notes.push_back("the bars do not show the phases clearly");
 }
 
-void ReadLcd(const cv::Mat1f& sharp, const ScreenView& view, const Columns& columns, double black,
+void ReadLcd(const cv::Mat1b& sharp, const ScreenView& view, const Columns& columns, double black,
              const ScreenLayout& layout, Reading& r) {
     const cv::Mat1f shares = BarSharesByLine(sharp, view, columns, black, layout.height);
     double barColumn = 0;

@@ -5,33 +5,44 @@
 #include <cmath>
 #include <limits>
 
+#include "photo/camera.h"
+#include "photo/srgb.h"
+
 namespace velmaro::photo {
 
-double SampleAt(const cv::Mat1f& image, cv::Point2d point) {
+double SampleAt(const cv::Mat1b& image, cv::Point2d point) {
     const double x = point.x - 0.5, y = point.y - 0.5;
     if (!(x >= 0 && y >= 0 && x <= image.cols - 1 && y <= image.rows - 1)) return std::numeric_limits<double>::quiet_NaN();
+    const auto& linear = LinearOf8Bit();
     const int i = std::min(static_cast<int>(x), image.cols - 2), j = std::min(static_cast<int>(y), image.rows - 2);
     const double fx = x - i, fy = y - j;
-    const float* top = image.ptr<float>(j);
-    const float* bottom = image.ptr<float>(j + 1);
-    return (top[i] * (1 - fx) + top[i + 1] * fx) * (1 - fy) + (bottom[i] * (1 - fx) + bottom[i + 1] * fx) * fy;
+    const std::uint8_t* top = image.ptr<std::uint8_t>(j);
+    const std::uint8_t* bottom = image.ptr<std::uint8_t>(j + 1);
+    return (linear[top[i]] * (1 - fx) + linear[top[i + 1]] * fx) * (1 - fy) +
+           (linear[bottom[i]] * (1 - fx) + linear[bottom[i + 1]] * fx) * fy;
 }
 
-cv::Mat1f SampleScreen(const cv::Mat1f& image, const cv::Matx33d& h, const std::vector<double>& columns,
+cv::Mat1f SampleScreen(const cv::Mat1b& image, const cv::Matx33d& h, const std::vector<double>& columns,
                        const std::vector<double>& lines) {
-    const int width = static_cast<int>(columns.size()), height = static_cast<int>(lines.size());
-    cv::Mat1f out(height, width);
-    if (width == 0 || height == 0) return out;
-    cv::Mat1f mapX(height, width), mapY(height, width);
-    for (int j = 0; j < height; ++j) {
-        for (int i = 0; i < width; ++i) {
-            const double X = columns[i], u = lines[j];
-            const double w = h(2, 0) * X + h(2, 1) * u + h(2, 2);
-            mapX(j, i) = static_cast<float>((h(0, 0) * X + h(0, 1) * u + h(0, 2)) / w - 0.5);
-            mapY(j, i) = static_cast<float>((h(1, 0) * X + h(1, 1) * u + h(1, 2)) / w - 0.5);
+    cv::Mat1f out(static_cast<int>(lines.size()), static_cast<int>(columns.size()));
+    cv::parallel_for_(cv::Range(0, out.rows), [&](const cv::Range& rows) {
+        for (int j = rows.start; j < rows.end; ++j) {
+            float* row = out.ptr<float>(j);
+            for (std::size_t i = 0; i < columns.size(); ++i)
+                row[i] = static_cast<float>(SampleAt(image, Apply(h, {columns[i], lines[j]})));
         }
-    }
-    cv::remap(image, out, mapX, mapY, cv::INTER_LINEAR, cv::BORDER_CONSTANT, std::numeric_limits<float>::quiet_NaN());
+    });
+    return out;
+}
+
+cv::Mat1f ResampleLinear(const cv::Mat1b& image, cv::Point2d origin, cv::Point2d xStep, cv::Point2d yStep, cv::Size size) {
+    // OpenCV puts pixel centres at whole numbers: photo coordinate c is c - 0.5 there.
+    const cv::Matx23d map(xStep.x, yStep.x, origin.x - 0.5, xStep.y, yStep.y, origin.y - 0.5);
+    cv::Mat1b resampled;
+    cv::warpAffine(image, resampled, cv::Mat(map), size, cv::INTER_LINEAR | cv::WARP_INVERSE_MAP, cv::BORDER_CONSTANT, 0);
+    const auto& linear = LinearOf8Bit();
+    cv::Mat1f out(size);
+    std::transform(resampled.begin(), resampled.end(), out.begin(), [&](std::uint8_t v) { return linear[v]; });
     return out;
 }
 

@@ -28,7 +28,7 @@ const PlacedGrid& ScreenView::For(double u) const {
     return *best;
 }
 
-cv::Mat1f SampleView(const cv::Mat1f& sharp, const ScreenView& view, const std::vector<double>& columns,
+cv::Mat1f SampleView(const cv::Mat1b& sharp, const ScreenView& view, const std::vector<double>& columns,
                      const std::vector<double>& lines) {
     cv::Mat1f out(static_cast<int>(lines.size()), static_cast<int>(columns.size()));
     if (view.grids.size() == 1) return SampleScreen(sharp, view.grids[0].screenToPhoto, columns, lines);

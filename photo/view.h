@@ -22,7 +22,7 @@ struct ScreenView {
     const PlacedGrid& For(double u) const;
 };
 
-cv::Mat1f SampleView(const cv::Mat1f& sharp, const ScreenView& view, const std::vector<double>& columns,
+cv::Mat1f SampleView(const cv::Mat1b& sharp, const ScreenView& view, const std::vector<double>& columns,
                      const std::vector<double>& lines);
 
 // Screen columns (their middles) that show the same in every phase, and those of bars.

@@ -4,7 +4,6 @@
 // is held against the truth with each family's tolerance, and a table is printed.
 // With --check the exit status is 1 when a family misses its target share.
 #include <CLI/CLI.hpp>
-#include <opencv2/imgcodecs.hpp>
 
 #include <algorithm>
 #include <chrono>
@@ -144,7 +143,7 @@ int main(int argc, char** argv) {
             options.refreshHz = c.scene.timing.refreshHz;
             Outcome o;
             try {
-                const Photo photo = PhotoFrom(cv::imdecode(bytes, cv::IMREAD_ANYDEPTH | cv::IMREAD_ANYCOLOR));
+                const Photo photo = DecodePhoto(bytes);
                 o = Judge(c, ReadPhoto(photo, options), truth);
             } catch (const ReadError& error) {
                 o.why = error.what();
