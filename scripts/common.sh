@@ -7,7 +7,8 @@ VELMARO_BUILD_X86=$VELMARO_BUILD/x86  # the 32-bit program's own build tree
 # The host tools (ruler generator, fuzz targets) are built with clang.
 # velmaro-photo builds natively against OpenCV, nlohmann-json and CLI11.
 BUILD_PACKAGES=(cmake make g++ g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 g++-mingw-w64-i686-posix
-    binutils-mingw-w64-i686 libfreetype-dev clang libclang-rt-14-dev libopencv-dev nlohmann-json3-dev libcli11-dev)
+    binutils-mingw-w64-i686 libfreetype-dev clang libclang-rt-14-dev libopencv-dev nlohmann-json3-dev libcli11-dev
+    libjpeg-dev libpng-dev)
 RUN_PACKAGES=(wine64 wine xvfb xdotool x11-apps python3)
 # openbox: the window manager of the tests that minimize and activate the program.
 TEST_PACKAGES=(fonts-liberation2 googletest openbox)
