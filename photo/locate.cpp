@@ -18,6 +18,7 @@ constexpr double kSmallestPiece = 0.002;   // of the overview's area
 constexpr double kShortestPeriod = 3.2;    // photo pixels per stripe period (two lines)
 constexpr double kLongestPeriod = 80;
 constexpr double kStripeTilt = 35 * CV_PI / 180;  // lines against the piece's long side, at most
+constexpr double kLongestPatch = 640;              // samples along the lines for the stripes' spectrum
 
 double Percentile(const cv::Mat1f& image, double share) {
     std::vector<float> values(image.begin(), image.end());
@@ -57,7 +58,7 @@ LitRegions FindLitRegions(const cv::Mat1b& sharp) {
     // Point samples are enough to tell the lit screen from the dark; the blur below
     // smooths what they miss.
     cv::Mat1b small;
-    cv::resize(sharp, small, cv::Size(), r, r, cv::INTER_LINEAR);
+    cv::resize(sharp, small, cv::Size(), r, r, cv::INTER_NEAREST);
     cv::Mat1f overview(small.size());
     const auto& linear = LinearOf8Bit();
     std::transform(small.begin(), small.end(), overview.begin(), [&](std::uint8_t v) { return linear[v]; });
@@ -97,9 +98,9 @@ std::optional<Stripes> FindStripes(const cv::Mat1b& sharp, const Piece& piece, i
     // Large photos are sampled more coarsely: the stripes' period is known to within a
     // fifth from the piece's width, and five samples a period are plenty.
     const double expectedPitch = longSide / screenWidth;
-    const double step = std::max(1.0, 2 * expectedPitch / 5);
-    const int width = cv::getOptimalDFTSize(static_cast<int>(std::clamp(0.55 * longSide / step, 64.0, 1024.0)));
-    const int height = cv::getOptimalDFTSize(static_cast<int>(std::clamp(0.8 * shortSide / step, 32.0, 512.0)));
+    const double step = std::max({1.0, 2 * expectedPitch / 5, 0.55 * longSide / kLongestPatch});
+    const int width = cv::getOptimalDFTSize(static_cast<int>(std::clamp(0.55 * longSide / step, 64.0, kLongestPatch)));
+    const int height = cv::getOptimalDFTSize(static_cast<int>(std::clamp(0.8 * shortSide / step, 32.0, 256.0)));
     const cv::Point2d centre(piece.box.center.x, piece.box.center.y);
     cv::Mat1f patch = ResampleLinear(sharp, centre - (along * width + across * height) * (step / 2), along * step,
                                      across * step, {width, height});
@@ -121,8 +122,10 @@ std::optional<Stripes> FindStripes(const cv::Mat1b& sharp, const Piece& piece, i
     double best = 0;
     int bestX = 0, bestY = 0;
     std::vector<float> ring;
-    for (int j = 1; j < height / 2; ++j) {
-        for (int i = -width / 2 + 1; i < width / 2; ++i) {
+    const int reachX = std::min(width / 2 - 1, static_cast<int>(1.2 * expected * width) + 1);
+    const int reachY = std::min(height / 2 - 1, static_cast<int>(1.2 * expected * height) + 1);
+    for (int j = 1; j <= reachY; ++j) {
+        for (int i = -reachX; i <= reachX; ++i) {
             const double fx = static_cast<double>(i) / width, fy = static_cast<double>(j) / height;
             const double f = std::hypot(fx, fy);
             if (f / step < 1 / kLongestPeriod || f / step > 1 / kShortestPeriod || f < 0.88 * expected || f > 1.15 * expected ||
@@ -158,8 +161,10 @@ std::optional<RoughGrid> FindRuler(const cv::Mat1b& sharp, const Piece& piece, c
     const double halfHeight = std::clamp(std::min(0.35 * shortSide, 24 * stripes.pitch), 2.0, 400.0);
     const cv::Point2d centre(piece.box.center.x, piece.box.center.y);
     const cv::Point2d origin = centre - direction * halfLength - normal * halfHeight;
-    const cv::Mat1f strip = ResampleLinear(sharp, origin, direction, normal,
-                                     {static_cast<int>(2 * halfLength), static_cast<int>(2 * halfHeight)});
+    // Rows half a line apart are enough for a column's mean.
+    const double rowStep = std::max(1.0, stripes.pitch / 2);
+    const cv::Mat1f strip = ResampleLinear(sharp, origin, direction, normal * rowStep,
+                                           {static_cast<int>(2 * halfLength), static_cast<int>(2 * halfHeight / rowStep)});
     cv::Mat1f profile;
     cv::reduce(strip, profile, 0, cv::REDUCE_AVG);
     cv::Mat1f columns;

@@ -5,6 +5,7 @@
 #include <numeric>
 
 #include "photo/band.h"
+#include "photo/camera.h"
 #include "photo/bars.h"
 #include "photo/grid.h"
 #include "photo/locate.h"
@@ -63,23 +64,6 @@ std::vector<Located> LocatePieces(const Photo& photo, const ScreenLayout& layout
     return located;
 }
 
-ScreenView Place(const std::vector<Located>& pieces, bool& numbered) {
-    ScreenView view;
-    numbered = false;
-    for (const Located& p : pieces) {
-        if (!p.numbering || !p.numbering->certain) continue;
-        const double offset = p.numbering->offset;
-        const cv::Matx33d shift(1, 0, 0, 0, 1, -offset, 0, 0, 1);  // absolute u to the grid's u
-        view.grids.push_back({p.grid.screenToPhoto * shift, p.grid.firstU + offset, p.grid.lastU + offset});
-        numbered = true;
-    }
-    if (!numbered) {  // measured where the largest piece is, its lines unnumbered
-        const Located& p = pieces.front();
-        view.grids.push_back({p.grid.screenToPhoto, p.grid.firstU, p.grid.lastU});
-    }
-    return view;
-}
-
 WhiteProfile Profile(const cv::Mat1b& sharp, const ScreenView& view, const Columns& columns, double firstU, double lastU,
                      int width) {
     std::vector<double> all;
@@ -115,6 +99,50 @@ WhiteProfile Profile(const cv::Mat1b& sharp, const ScreenView& view, const Colum
         profile.black = blacks[blacks.size() / 2];
     }
     return profile;
+}
+
+PlacedGrid Shifted(const Grid& grid, int offset) {
+    const cv::Matx33d shift(1, 0, 0, 0, 1, -offset, 0, 0, 1);  // absolute u to the grid's u
+    return {grid.screenToPhoto * shift, grid.firstU + offset, grid.lastU + offset};
+}
+
+// The even offset that puts a line coordinate of a grid at a screen line coordinate.
+int EvenOffset(double from, double to) { return 2 * static_cast<int>(std::lround((to - from) / 2)); }
+
+// Two lit pieces of one screen are the parts of a band that wraps over the blanking: the
+// upper one begins at the screen's top, the lower one ends at its bottom. A part without
+// a whole label is placed by that edge.
+std::optional<PlacedGrid> PlaceByScreenEdge(const cv::Mat1b& sharp, const Located& piece, const Located& other,
+                                            const Columns& columns, const ScreenLayout& layout) {
+    const ScreenView alone{{{piece.grid.screenToPhoto, piece.grid.firstU, piece.grid.lastU}}};
+    const auto band = FindBand(Profile(sharp, alone, columns, std::floor(piece.grid.firstU) - 8,
+                                       std::ceil(piece.grid.lastU) + 8, layout.width));
+    if (!band || band->startAtTop || band->endAtBottom || band->wraps) return std::nullopt;
+    const cv::Point2d otherCentre(other.piece.box.center.x, other.piece.box.center.y);
+    const bool upper = Apply(piece.grid.screenToPhoto.inv(), otherCentre).y > (piece.grid.firstU + piece.grid.lastU) / 2;
+    return Shifted(piece.grid, upper ? EvenOffset(band->start, 0) : EvenOffset(band->end, layout.height));
+}
+
+ScreenView Place(const cv::Mat1b& sharp, const std::vector<Located>& pieces, const Columns& columns,
+                 const ScreenLayout& layout, bool& numbered) {
+    ScreenView view;
+    std::vector<const Located*> unplaced;
+    for (const Located& p : pieces) {
+        if (p.numbering && p.numbering->certain) view.grids.push_back(Shifted(p.grid, p.numbering->offset));
+        else unplaced.push_back(&p);
+    }
+    if (pieces.size() == 2) {
+        for (const Located* p : unplaced) {
+            const Located& other = &pieces[0] == p ? pieces[1] : pieces[0];
+            if (auto placed = PlaceByScreenEdge(sharp, *p, other, columns, layout)) view.grids.push_back(*placed);
+        }
+    }
+    numbered = !view.grids.empty();
+    if (!numbered) {  // measured where the largest piece is, its lines unnumbered
+        const Located& p = pieces.front();
+        view.grids.push_back({p.grid.screenToPhoto, p.grid.firstU, p.grid.lastU});
+    }
+    return view;
 }
 
 // The one phase that `more` holds once more than `fewer`; nullopt when that is not so.
@@ -302,14 +330,14 @@ Reading ReadPhoto(const Photo& photo, const ReadOptions& options) {
     const cv::Mat1f rulerLinear = RulerLinear(BuiltInRuler().grey);
     const std::vector<Located> pieces = LocatePieces(photo, layout, rulerLinear);
     for (const Located& p : pieces) r.findings.pieces.push_back(p.piece.outline);
-    const ScreenView view = Place(pieces, r.labelSeen);
+    const Columns columns = ColumnsFor(layout);
+    const ScreenView view = Place(photo.sharp, pieces, columns, layout, r.labelSeen);
     for (const PlacedGrid& g : view.grids) {
         r.findings.grids.push_back(g.screenToPhoto);
         r.findings.gridLines.emplace_back(g.firstU, g.lastU);
     }
     if (!r.labelSeen) r.notes.push_back("no label of the ruler is lit: the lines are not numbered");
 
-    const Columns columns = ColumnsFor(layout);
     double firstU = 0, lastU = layout.height;
     if (!r.labelSeen) firstU = std::floor(view.grids[0].firstU) - 8, lastU = std::ceil(view.grids[0].lastU) + 8;
     const WhiteProfile profile = Profile(photo.sharp, view, columns, firstU, lastU, layout.width);

@@ -21,3 +21,8 @@ target_compile_definitions(photo_simulation_test PRIVATE
 add_dependencies(photo_simulation_test velmaro-photo)
 add_test(NAME photo_simulation COMMAND photo_simulation_test)
 set_tests_properties(photo_simulation PROPERTIES TIMEOUT 300)
+
+add_executable(photo_reader_test ${PHOTO_TESTS_DIR}/reader_test.cpp)
+target_link_libraries(photo_reader_test PRIVATE photo_core GTest::gtest_main)
+add_test(NAME photo_reader COMMAND photo_reader_test)
+set_tests_properties(photo_reader PROPERTIES TIMEOUT 300)

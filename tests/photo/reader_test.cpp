@@ -1,0 +1,230 @@
+// The reader's stages, each fed simulated photographs or made-up profiles whose truth is
+// known: the grid under rotation and keystone, line numbering, band edges, the change
+// zone of an LCD, the bars, and the report.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "photo/band.h"
+#include "photo/bars.h"
+#include "photo/codec.h"
+#include "photo/grid.h"
+#include "photo/image.h"
+#include "photo/locate.h"
+#include "photo/numbering.h"
+#include "photo/report.h"
+#include "photo/simulate.h"
+#include "photo/zone.h"
+
+using namespace velmaro::photo;
+
+namespace {
+
+// A CRT photograph of 1024 x 768 at 85 Hz, 2.4 photo pixels a line, as a JPEG would
+// bring it, with the band from line start for `lines` lines.
+struct Shot {
+    Scene scene;
+    Photograph photograph;
+    Photo photo;
+};
+
+Shot Take(double rotation, double keystoneX, double keystoneY, double start = 300, double lines = 200) {
+    Shot shot;
+    Scene& s = shot.scene;
+    s.placement = {{2900, 2200}, 2.4, rotation, keystoneX, keystoneY, {20, -15}};
+    s.optics = {0.9, 0.2, 0.01};
+    s.startLine = start;
+    s.exposure = lines * s.timing.LinePeriod();
+    shot.photograph = Simulate(BuiltInRuler(), s);
+    shot.photo = DecodePhoto(EncodeImage(shot.photograph.image, "jpg", 88));
+    return shot;
+}
+
+struct Located {
+    Piece piece;
+    Grid grid;
+};
+
+Located Locate(const Shot& shot) {
+    const ScreenLayout layout = LayoutFor(1024, 768);
+    const LitRegions regions = FindLitRegions(shot.photo.sharp);
+    EXPECT_EQ(1u, regions.pieces.size());
+    const auto stripes = FindStripes(shot.photo.sharp, regions.pieces.at(0), 1024);
+    EXPECT_TRUE(stripes);
+    const auto rough = FindRuler(shot.photo.sharp, regions.pieces[0], *stripes, layout, RulerLinear(BuiltInRuler().grey));
+    EXPECT_TRUE(rough);
+    const auto grid = FitGrid(shot.photo.sharp, regions.pieces[0], *rough, layout);
+    EXPECT_TRUE(grid);
+    return {regions.pieces[0], *grid};
+}
+
+// A white-column profile with a lit band [start, end) of `level` over passes of `base`,
+// blurred by sigma lines, 4 samples a line.
+WhiteProfile MadeProfile(double start, double end, double level, double base, double sigma, int height = 768) {
+    WhiteProfile p;
+    p.width = 1024;
+    p.black = 0.01;
+    const int rows = height * kSamplesPerLine;
+    p.values.create(rows, 6);
+    for (int g = 0; g < 6; ++g) p.groupColumns.push_back(100 + 160 * g);
+    for (int j = 0; j < rows; ++j) {
+        const double u = (j + 0.5) / kSamplesPerLine;
+        auto inside = [&](double a, double b) { return 0.5 * (std::erf((u - a) / (sigma * std::sqrt(2.0))) - std::erf((u - b) / (sigma * std::sqrt(2.0)))); };
+        double lit = start < end ? inside(start, end) : inside(start, height + 10) + inside(-10, end);
+        for (int g = 0; g < 6; ++g) p.values(j, g) = static_cast<float>(p.black + base + level * lit);
+    }
+    return p;
+}
+
+}  // namespace
+
+TEST(Grid, FollowsTheScreenUnderRotationAndKeystone) {
+    struct Case { double rotation, keystoneX, keystoneY; };
+    for (Case c : {Case{0, 0, 0}, Case{3.5, 0.05, -0.04}, Case{-4, -0.06, 0.06}}) {
+        const Shot shot = Take(c.rotation, c.keystoneX, c.keystoneY);
+        const Located found = Locate(shot);
+        // Screen points of the band through the true geometry and back through the grid:
+        // the same column, and the line off by an even number (the numbering's job).
+        const cv::Matx33d back = found.grid.screenToPhoto.inv();
+        double offset = NAN;
+        for (double x : {50.0, 400.0, 512.0, 680.0, 980.0}) {
+            for (double u : {310.0, 400.0, 490.0}) {
+                const cv::Point2d p = Apply(back, Apply(shot.photograph.screenToPhoto, {x, u}));
+                EXPECT_NEAR(x, p.x, 0.3) << "column at rotation " << c.rotation << ", line " << u;
+                if (std::isnan(offset)) offset = std::round(u - p.y);
+                EXPECT_NEAR(u - offset, p.y, 0.1) << "line " << u << " column " << x << " at rotation " << c.rotation;
+            }
+        }
+        EXPECT_EQ(0, static_cast<int>(offset) % 2) << "offset " << offset << ": the stripes' parity";
+        EXPECT_LT(found.grid.stripeResidual, 0.1);
+    }
+}
+
+TEST(Numbering, LabelsTellTheLinesAndABandWithoutOneIsNotNumbered) {
+    const Shot labelled = Take(2, 0.02, 0, 300, 120);  // holds the labels 350 and 400
+    Located found = Locate(labelled);
+    auto numbering = NumberLines(labelled.photo.sharp, found.grid, LayoutFor(1024, 768), RulerLinear(BuiltInRuler().grey));
+    ASSERT_TRUE(numbering);
+    const cv::Point2d p = Apply(found.grid.screenToPhoto.inv(), Apply(labelled.photograph.screenToPhoto, {512, 350}));
+    EXPECT_TRUE(numbering->certain) << "mismatch " << numbering->mismatch << " runner-up " << numbering->runnerUp;
+    EXPECT_NEAR(350, p.y + numbering->offset, 0.1) << "offset " << numbering->offset;
+
+    const Shot bare = Take(2, 0.02, 0, 114, 22);  // lines 114..135: between the labels 100 and 150
+    found = Locate(bare);
+    numbering = NumberLines(bare.photo.sharp, found.grid, LayoutFor(1024, 768), RulerLinear(BuiltInRuler().grey));
+    EXPECT_FALSE(numbering && numbering->certain) << "offset " << (numbering ? numbering->offset : 0);
+}
+
+TEST(Band, EdgesLevelsAndWrapsOfMadeProfiles) {
+    // A band lit once over a dark screen.
+    auto band = FindBand(MadeProfile(211.3, 486.0, 0.8, 0, 0.4));
+    ASSERT_TRUE(band);
+    EXPECT_EQ(0, band->passes);
+    EXPECT_NEAR(211.3, band->start, 0.1);
+    EXPECT_NEAR(486.0, band->end, 0.1);
+    EXPECT_NEAR(274.7, band->length, 0.1);
+    EXPECT_FALSE(band->wraps || band->startAtTop || band->endAtBottom);
+    // Lines lit three times beside lines lit twice, over the bottom to the top.
+    band = FindBand(MadeProfile(600.5, 120.25, 0.2, 0.4, 0.5));
+    ASSERT_TRUE(band);
+    EXPECT_EQ(2, band->passes);
+    EXPECT_TRUE(band->wraps);
+    EXPECT_NEAR(600.5, band->start, 0.1);
+    EXPECT_NEAR(120.25, band->end, 0.1);
+    EXPECT_NEAR(768 - 600.5 + 120.25, band->length, 0.1);
+    // Lit four times but for two lines lit three times: the thin part's level from its area.
+    band = FindBand(MadeProfile(440.2, 438.3, 0.2, 0.6, 0.6));
+    ASSERT_TRUE(band);
+    EXPECT_EQ(3, band->passes) << "thin part between " << band->end << " and " << band->start;
+    EXPECT_NEAR(440.2, band->start, 0.3);
+    EXPECT_NEAR(438.3, band->end, 0.3);
+    // A band from the screen's top: the opening was in the blanking.
+    band = FindBand(MadeProfile(-5, 150.5, 0.8, 0, 0.4));
+    ASSERT_TRUE(band);
+    EXPECT_TRUE(band->startAtTop);
+    EXPECT_NEAR(150.5, band->end, 0.1);
+    // No step at all.
+    EXPECT_FALSE(FindBand(MadeProfile(0, 0, 0, 0.7, 0.4)));
+}
+
+TEST(ChangeZone, RampOfTheChangedBarGivesLengthAndResponse) {
+    // Phase 2 replaces phase 1 on lines scanned from 200.0 for 150 lines, through a panel
+    // whose time constant is 2 lines (10-90 % in 2 ln 9 lines); bar 2 shows the old share.
+    const double start = 200, length = 150, tau = 2;
+    cv::Mat1f shares(768, kBars);
+    for (int n = 0; n < 768; ++n) {
+        const double s = n + 0.4 - start;
+        const double held = std::clamp(s, 0.0, length);
+        const double after = s >= length ? 0 : tau * (std::exp(-std::max(0.0, -s) / tau) - std::exp(-(length - s) / tau));
+        const double old = s >= length ? 1 : (held + after) / length;
+        shares(n, 0) = 0, shares(n, 1) = static_cast<float>(old), shares(n, 2) = 1, shares(n, 3) = 1;
+    }
+    std::string why;
+    const auto zone = FindChangeZone(shares, 512, 1024, 808, why);
+    ASSERT_TRUE(zone) << why;
+    EXPECT_EQ(1, zone->oldPhase);
+    EXPECT_EQ(2, zone->newPhase);
+    EXPECT_NEAR(length, zone->length, 0.2);
+    EXPECT_NEAR(start, zone->start, 0.2);
+    EXPECT_NEAR(tau * std::log(9.0), zone->response, 0.2);
+
+    cv::Mat1f still(768, kBars, 1.0f);
+    EXPECT_FALSE(FindChangeZone(still, 512, 1024, 808, why));
+    EXPECT_NE(std::string::npos, why.find("did not change")) << why;
+}
+
+TEST(Bars, SharesBecomePassesByPhase) {
+    // Bar j is white in phases below j: two passes, of phases 1 and 3.
+    const BarShares bars{0.0, 0.5, 0.5, 1.0};
+    EXPECT_EQ((PhaseCounts{0, 1, 0, 1, 0}), CountPhases(bars, 2).value());
+    EXPECT_EQ((PhaseCounts{0, 0, 1, 0, 0}), CountPhases({0, 0, 1, 1}, 1).value());
+    EXPECT_EQ((PhaseCounts{0, 0, 0, 0, 1}), CountPhases({0, 0, 0, 0}, 1).value());
+    EXPECT_FALSE(CountPhases({0.0, 0.3, 0.5, 1.0}, 2)) << "0.3 of two passes is no whole pass";
+    EXPECT_FALSE(CountPhases(bars, 0));
+}
+
+TEST(Report, MarkedSpeedsAndTheSentence) {
+    MarkedSpeed m = NearestMarkedSpeed(1.0 / 252);
+    EXPECT_EQ("1/250", m.label);
+    EXPECT_NEAR(-0.79, m.deviationPercent, 0.01);
+    EXPECT_NEAR(-0.0115, m.deviationStops, 0.001);
+    EXPECT_EQ("1/60", NearestMarkedSpeed(1.0 / 70).label);
+    EXPECT_EQ("1", NearestMarkedSpeed(2.5).label);
+    EXPECT_EQ("1/8000", NearestMarkedSpeed(1e-5).label);
+
+    Reading r;
+    r.display = "crt", r.width = 1024, r.height = 768;
+    r.refreshHz = 85, r.vtotal = 808, r.vtotalSource = VtotalSource::kDmt, r.linePeriod = 1.0 / 85 / 808;
+    r.exposureLines = 272.6, r.uncertaintyLines = 2.0;
+    r.firstLine = 212, r.lastLine = 484, r.firstPhase = r.lastPhase = 2, r.refreshes = 1;
+    const std::string text = HumanReport(r);
+    EXPECT_EQ(0u, text.find("CRT, 1024x768 at 85 Hz (808 lines, VESA DMT): lines 212 to 484 of phase 2 lit: "
+                            "272.6 line periods = 3.97 ms +- 0.03 ms, about 1/252 s"))
+        << text;
+    const auto json = ReadingJson(r);
+    for (const char* name : {"display", "mode", "line_period_s", "exposure_lines", "exposure_s", "uncertainty_s",
+                             "first_line", "first_phase", "last_line", "last_phase", "refreshes", "repeated_pictures",
+                             "slant_lines"})
+        EXPECT_TRUE(json.contains(name)) << name;
+    EXPECT_TRUE(json["repeated_pictures"].is_null()) << "not read, so null";
+    EXPECT_EQ("dmt", json["mode"]["vtotal_source"]);
+}
+
+TEST(Codec, ImagesComeBackAsWrittenAndOtherBytesAreRefused) {
+    cv::Mat3b colour(40, 50, cv::Vec3b(10, 200, 30));
+    colour(5, 7) = cv::Vec3b(1, 2, 3);
+    const DecodedChannel png = DecodeSharpChannel(EncodeImage(colour, "png", 0));
+    EXPECT_TRUE(png.colour);
+    EXPECT_EQ(200, png.pixels(0, 0)) << "green";
+    EXPECT_EQ(2, png.pixels(5, 7));
+    const cv::Mat1b grey(40, 50, 77);
+    const DecodedChannel jpeg = DecodeSharpChannel(EncodeImage(grey, "jpg", 95));
+    EXPECT_FALSE(jpeg.colour);
+    EXPECT_NEAR(77, jpeg.pixels(20, 20), 1);
+    std::vector<std::uint8_t> truncated = EncodeImage(grey, "jpg", 95);
+    truncated.resize(truncated.size() / 3);
+    EXPECT_THROW(DecodeSharpChannel(truncated), DecodeError);
+    EXPECT_THROW(DecodeSharpChannel({'h', 'e', 'l', 'l', 'o'}), DecodeError);
+    EXPECT_THROW(DecodeSharpChannel(EncodeImage(cv::Mat1b(10, 10, std::uint8_t{0}), "png", 0)), DecodeError) << "too small";
+}
