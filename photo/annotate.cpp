@@ -72,8 +72,20 @@ cv::Mat Annotate(const cv::Mat& original, const Reading& r) {
             }
             return r.findings.grids[best];
         };
-        if (r.findings.startEdge) EdgeLine(image, gridFor(*r.findings.startEdge), *r.findings.startEdge, r.findings.startSlope, r.width, 2 * thickness);
-        if (r.findings.endEdge) EdgeLine(image, gridFor(*r.findings.endEdge), *r.findings.endEdge, r.findings.endSlope, r.width, 2 * thickness);
+        // The edges where the exposure began and ended, each with the phase then shown,
+        // written left of the bars.
+        const double phaseColumn = std::max(10.0, layout.BarColumn(-1, kBars) - 150.0);
+        auto edge = [&](const std::optional<double>& u, double slope, const std::optional<int>& phase, const char* what,
+                        double below) {
+            if (!u) return;
+            const cv::Matx33d& grid = gridFor(*u);
+            EdgeLine(image, grid, *u, slope, r.width, 2 * thickness);
+            if (!phase) return;
+            const cv::Point at = ToPixel(Apply(grid, {phaseColumn, *u + below}));
+            Label(image, std::string(what) + " phase " + std::to_string(*phase), at, textScale, kEdgeColour);
+        };
+        edge(r.findings.startEdge, r.findings.startSlope, r.firstPhase, "from", 10);
+        edge(r.findings.endEdge, r.findings.endSlope, r.lastPhase, "to", -4);
     }
     // The report, line by line, in the top left corner.
     const std::string report = HumanReport(r);
