@@ -28,7 +28,6 @@ struct Constraint {
     double value;   // the true column X or line coordinate u at that photo point
     double weight;
     bool line;      // u (true) or X (false)
-    double modulation = 0;
 };
 
 cv::Matx33d Inverse(const cv::Matx33d& h) { return h.inv(cv::DECOMP_SVD); }
@@ -39,6 +38,7 @@ struct PhaseTrack {
     double column;  // screen column of the group's middle
     std::vector<Constraint> points;
     std::vector<double> deltas;
+    std::vector<std::pair<double, double>> levels;  // mean level and modulation of every place measured
 };
 
 PhaseTrack TrackPhase(const cv::Mat1b& sharp, const cv::Matx33d& h, const ScreenLayout& layout, int firstColumn,
@@ -62,10 +62,11 @@ PhaseTrack TrackPhase(const cv::Mat1b& sharp, const cv::Matx33d& h, const Screen
         }
         if (count == 0) continue;
         const double amplitude = 2 * std::abs(sum) / count, mean = level / count;
+        track.levels.emplace_back(mean, mean > 0 ? amplitude / mean : 0);
         // White lines over black ones: the fundamental is about 0.64 of the mean, less
         // what blur takes.
         if (mean <= 0 || amplitude < 0.04 * mean) continue;
-        track.points.push_back({Apply(h, {track.column, centre}), centre, amplitude, true, amplitude / mean});
+        track.points.push_back({Apply(h, {track.column, centre}), centre, amplitude, true});
         track.deltas.push_back(std::arg(sum) / CV_PI);
     }
     for (std::size_t i = 1; i < track.deltas.size(); ++i) {
@@ -103,7 +104,7 @@ void AlignTrack(const PhaseTrack& a, PhaseTrack& b, double expected) {
 // read in two halves: the phase's change from one half to the next gives the grid's
 // tilt, which then decides how the far band's phases unwrap against the near one's.
 std::vector<Constraint> StripeConstraints(const cv::Mat1b& sharp, const cv::Matx33d& h, const ScreenLayout& layout,
-                                          double firstU, double lastU) {
+                                          double firstU, double lastU, double& modulation) {
     std::vector<PhaseTrack> tracks;
     for (const auto& band : kStripeColumns) {
         const int middle = (band[0] + band[1]) / 2;
@@ -119,6 +120,17 @@ std::vector<Constraint> StripeConstraints(const cv::Mat1b& sharp, const cv::Matx
     double tilt = 0;
     for (double t : tilts) tilt += t / tilts.size();
     for (int i = 2; i < 4; ++i) AlignTrack(tracks[0], tracks[i], tilt * (tracks[i].column - tracks[0].column));
+    // How much of the stripes' contrast the photo kept, where the screen is lit (noise
+    // alone passes the test above now and then, so every lit place counts here).
+    double brightest = 0;
+    for (const PhaseTrack& track : tracks)
+        for (const auto& [mean, m] : track.levels) brightest = std::max(brightest, mean);
+    std::vector<double> kept;
+    for (const PhaseTrack& track : tracks)
+        for (const auto& [mean, m] : track.levels)
+            if (mean > 0.5 * brightest) kept.push_back(m);
+    std::nth_element(kept.begin(), kept.begin() + kept.size() / 2, kept.end());
+    modulation = kept.empty() ? 0 : kept[kept.size() / 2];
     std::vector<Constraint> constraints;
     for (PhaseTrack& track : tracks) {
         for (std::size_t i = 0; i < track.points.size(); ++i) {
@@ -239,7 +251,7 @@ std::optional<Grid> FitGrid(const cv::Mat1b& sharp, const Piece& piece, const Ro
     std::vector<Constraint> stripes;
     for (int round = 0; round < kRounds; ++round) {
         const auto [first, last] = LineExtent(piece, grid.screenToPhoto);
-        stripes = StripeConstraints(sharp, grid.screenToPhoto, layout, first, last);
+        stripes = StripeConstraints(sharp, grid.screenToPhoto, layout, first, last, grid.modulation);
         std::vector<Constraint> all = stripes;
         const std::vector<Constraint> edges = EdgeConstraints(sharp, grid.screenToPhoto, layout, first, last);
         all.insert(all.end(), edges.begin(), edges.end());
@@ -249,10 +261,6 @@ std::optional<Grid> FitGrid(const cv::Mat1b& sharp, const Piece& piece, const Ro
     }
     std::tie(grid.firstU, grid.lastU) = LineExtent(piece, grid.screenToPhoto);
     grid.stripeResidual = StripeResidual(stripes, grid.screenToPhoto, grid.stripePoints);
-    std::vector<double> modulations;
-    for (const Constraint& c : stripes) modulations.push_back(c.modulation);
-    std::nth_element(modulations.begin(), modulations.begin() + modulations.size() / 2, modulations.end());
-    grid.modulation = modulations.empty() ? 0 : modulations[modulations.size() / 2];
     return grid;
 }
 

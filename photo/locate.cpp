@@ -152,6 +152,15 @@ std::optional<Stripes> FindStripes(const cv::Mat1b& sharp, const Piece& piece, i
     return stripes;
 }
 
+Stripes GuessStripes(const Piece& piece, int screenWidth) {
+    cv::Point2d along, across;
+    BoxAxes(piece.box, along, across);
+    Stripes stripes;
+    stripes.normal = across.y < 0 ? -across : across;
+    stripes.pitch = std::max(piece.box.size.width, piece.box.size.height) / screenWidth;
+    return stripes;
+}
+
 std::optional<RoughGrid> FindRuler(const cv::Mat1b& sharp, const Piece& piece, const Stripes& stripes,
                                    const ScreenLayout& layout, const cv::Mat1f& rulerLinear) {
     const cv::Point2d normal = stripes.normal, direction(normal.y, -normal.x);

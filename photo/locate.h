@@ -39,6 +39,10 @@ struct Stripes {
 // the screen's width, which gives the pitch roughly.
 std::optional<Stripes> FindStripes(const cv::Mat1b& sharp, const Piece& piece, int screenWidth);
 
+// What the piece's shape alone says of the lines: across its longer side, at the pitch
+// that spans the screen's width over the piece's length.
+Stripes GuessStripes(const Piece& piece, int screenWidth);
+
 // A first, affine, guess of where screen columns and lines of the piece are: screen
 // column X and line coordinate u (relative: the piece's middle is near 0) to photo.
 struct RoughGrid {

@@ -1,6 +1,7 @@
 #include "photo/reading.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cmath>
 #include <numeric>
 
@@ -22,9 +23,16 @@ namespace {
 
 constexpr double kSmallestPitch = 1.6;     // photo pixels per line, below which lines cannot be told apart
 constexpr double kFaintestStripes = 0.08;  // stripe modulation below which the photo is too blurred
+constexpr double kRulerSeen = 0.8;         // correlation of the ruler's column profile that shows the ruler
 constexpr int kMostPieces = 3;
 constexpr double kEdgeSettling = 0.3;      // lines: what the edges' quantisation may add to the length
 constexpr int kCountableRefreshes = 5;     // more, and a phase may come round again
+
+std::string Format(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", value);
+    return text;
+}
 
 struct Located {
     Piece piece;
@@ -42,20 +50,21 @@ std::vector<Located> LocatePieces(const Photo& photo, const ScreenLayout& layout
     for (std::size_t i = 0; i < regions.pieces.size() && static_cast<int>(i) < kMostPieces; ++i) {
         const Piece& piece = regions.pieces[i];
         if (std::max(piece.box.size.width, piece.box.size.height) < 0.6 * longest) continue;
-        const auto stripes = FindStripes(photo.sharp, piece, layout.width);
-        if (!stripes) continue;
-        if (stripes->pitch < kSmallestPitch) {
-            why = "the pattern is too small to read lines: " + std::to_string(stripes->pitch).substr(0, 4) +
+        const Stripes guess = GuessStripes(piece, layout.width);
+        if (guess.pitch < kSmallestPitch) {
+            why = "the pattern is too small to read lines: " + Format(guess.pitch) +
                   " photo pixels per screen line, at least 2 are needed";
             continue;
         }
-        const auto rough = FindRuler(photo.sharp, piece, *stripes, layout, rulerLinear);
+        const auto stripes = FindStripes(photo.sharp, piece, layout.width);
+        // The ruler's columns show through blur that hides its line stripes: then the
+        // pattern is there but too blurred to read.
+        const auto rough = FindRuler(photo.sharp, piece, stripes.value_or(guess), layout, rulerLinear);
         if (!rough) continue;
-        const auto grid = FitGrid(photo.sharp, piece, *rough, layout);
-        if (!grid) continue;
-        if (grid->modulation < kFaintestStripes) {
-            why = "the pattern is too blurred to read lines: the line stripes keep " +
-                  std::to_string(static_cast<int>(100 * grid->modulation / 1.27)) + " % of their contrast";
+        const std::string blurred = "the pattern is too blurred to read lines: its line stripes cannot be told apart";
+        const auto grid = stripes ? FitGrid(photo.sharp, piece, *rough, layout) : std::nullopt;
+        if (!grid || grid->modulation < kFaintestStripes) {
+            if (rough->match > kRulerSeen) why = blurred;
             continue;
         }
         located.push_back({piece, *grid, NumberLines(photo.sharp, *grid, layout, rulerLinear)});

@@ -13,6 +13,7 @@
 #include "photo/image.h"
 #include "photo/locate.h"
 #include "photo/numbering.h"
+#include "photo/reading.h"
 #include "photo/report.h"
 #include "photo/simulate.h"
 #include "photo/zone.h"
@@ -227,4 +228,24 @@ TEST(Codec, ImagesComeBackAsWrittenAndOtherBytesAreRefused) {
     EXPECT_THROW(DecodeSharpChannel(truncated), DecodeError);
     EXPECT_THROW(DecodeSharpChannel({'h', 'e', 'l', 'l', 'o'}), DecodeError);
     EXPECT_THROW(DecodeSharpChannel(EncodeImage(cv::Mat1b(10, 10, std::uint8_t{0}), "png", 0)), DecodeError) << "too small";
+}
+
+TEST(Reading, APatternTooSmallOrTooBlurredIsRefusedAndSaysWhich) {
+    struct Case {
+        double scale, blur;
+        const char* why;
+    };
+    for (Case c : {Case{1.3, 0.5, "too small"}, Case{2.2, 3.0, "too blurred"}}) {
+        Scene s;
+        s.placement = {{2600, 2000}, c.scale, 1, 0, 0, {0, 0}};
+        s.optics = {c.blur, 0.1, 0.01};
+        s.exposure = 0.004;
+        const Photo photo = DecodePhoto(EncodeImage(Simulate(BuiltInRuler(), s).image, "jpg", 90));
+        try {
+            const Reading r = ReadPhoto(photo, ReadOptions{});
+            ADD_FAILURE() << "read " << r.exposureLines.value_or(-1) << " lines at scale " << c.scale << ", blur " << c.blur;
+        } catch (const ReadError& error) {
+            EXPECT_NE(std::string::npos, std::string(error.what()).find(c.why)) << error.what();
+        }
+    }
 }
