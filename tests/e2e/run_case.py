@@ -3,7 +3,10 @@
 import argparse
 import contextlib
 import os
+import shutil
+import subprocess
 import sys
+import tempfile
 import time
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
@@ -17,6 +20,10 @@ NO_MODE = "Could not set the requested display mode! Try another resolution of r
 RULER = os.path.join(ROOT, "resources", "pattern.bmp")
 SKIPPED = 77  # the tests' SKIP_RETURN_CODE
 CASES = {}
+
+
+class Skipped(Exception):
+    pass
 
 
 def case(function):
@@ -75,11 +82,14 @@ def black_window_without_directdraw(opts):
         expect_exit_zero(program)
 
 
-def wait_for_five_phases(screen, program, timeout=60, settled=True, what="all five phases on the screen"):
+def wait_for_five_phases(screen, program, timeout=60, settled=True, what="all five phases on the screen",
+                         pictures=None):
     """Waits until each of the five phase pictures has been on the screen. settled: every
     screenshot but an all-black one (the first frame not up yet) must be one of them;
-    otherwise other pictures may come first (surfaces being brought back)."""
-    pictures = phase_pictures(RULER, screen.width, screen.height)
+    otherwise other pictures may come first (surfaces being brought back). pictures: RGB
+    bytes of the five, by default those worked out here from the ruler."""
+    if pictures is None:
+        pictures = phase_pictures(RULER, screen.width, screen.height)
     seen = set()
     last = ["none taken"]
 
@@ -117,6 +127,87 @@ def five_phases_1024x768(opts):
 @case
 def five_phases_800x600(opts):
     expect_five_phases(opts, 800, 600, ["-x800", "-y600"])
+
+
+def read_pgm(path):
+    """(width, height, grey bytes) of a binary PGM with 8-bit values."""
+    data = open(path, "rb").read()
+    fields, at = [], 0
+    while len(fields) < 4:
+        while at < len(data) and data[at:at + 1].isspace():
+            at += 1
+        end = at
+        while end < len(data) and not data[end:end + 1].isspace():
+            end += 1
+        check(end > at, f"{path}: header ends after {fields}")
+        fields.append(data[at:end])
+        at = end
+    check(fields[0] == b"P5", f"{path}: magic {fields[0]!r}, expected b'P5'")
+    check(all(f.isdigit() for f in fields[1:]), f"{path}: header {fields}")
+    width, height, maximum = (int(f) for f in fields[1:])
+    check(maximum == 255, f"{path}: maximum grey {maximum}, expected 255")
+    grey = data[at + 1:]
+    check(len(grey) == width * height, f"{path}: {len(grey)} bytes of pixels, expected {width}x{height}")
+    return width, height, grey
+
+
+def photo_pictures(opts, width, height):
+    """RGB bytes of the five pictures that velmaro-photo writes for the mode, phase 0 first."""
+    if not opts.photo:
+        raise Skipped("this build leaves velmaro-photo out (VELMARO_PHOTO is off)")
+    if not os.access(opts.photo, os.X_OK):
+        raise Skipped(f"velmaro-photo was not built: no program {opts.photo}")
+    out_dir = tempfile.mkdtemp(prefix="velmaro-photo-pictures-")
+    try:
+        mode = f"{width}x{height}"
+        result = subprocess.run([opts.photo, "pictures", "--mode", mode, "--out-dir", out_dir, "--format", "pgm"],
+                                capture_output=True, text=True, timeout=60)
+        check(result.returncode == 0, f"velmaro-photo pictures --mode {mode} ended with {result.returncode}: "
+                                      f"{result.stderr.strip()!r}")
+        names = sorted(os.listdir(out_dir))
+        expected = [f"phase-{phase}.pgm" for phase in range(5)]
+        check(names == expected, f"velmaro-photo wrote {names}, expected {expected}")
+        pictures = []
+        for name in expected:
+            shape = read_pgm(os.path.join(out_dir, name))
+            check(shape[:2] == (width, height), f"{name} is {shape[0]}x{shape[1]}, expected {mode}")
+            rgb = bytearray(3 * len(shape[2]))
+            for channel in range(3):
+                rgb[channel::3] = shape[2]
+            pictures.append(bytes(rgb))
+    finally:
+        shutil.rmtree(out_dir, ignore_errors=True)
+    # Bars only accumulate within a cycle: in phase order, each picture has more black.
+    blacks = [picture.count(0) for picture in pictures]
+    check(all(a < b for a, b in zip(blacks, blacks[1:])),
+          f"black bytes of phase-0 to phase-4: {blacks}, expected them to grow phase by phase")
+    return pictures
+
+
+def expect_photo_pictures_on_screen(opts, width, height, args):
+    """Each of velmaro-photo's five pictures is, pixel for pixel, a screenshot of the
+    real program, and every screenshot of it is one of them."""
+    pictures = photo_pictures(opts, width, height)
+    with running(opts, args, (width, height)) as (screen, program):
+        window = program.main_window()
+        try:
+            wait_for_five_phases(screen, program, what="velmaro-photo's five pictures on the screen",
+                                 pictures=pictures)
+        except Failure as failure:
+            raise Failure(f"against velmaro-photo's pictures of {width}x{height}: {failure}") from None
+        check(program.message_boxes() == [], f"boxes shown: {program.message_boxes()}")
+        screen.key(window, "Escape")
+        expect_exit_zero(program)
+
+
+@case
+def photo_pictures_1024x768(opts):
+    expect_photo_pictures_on_screen(opts, 1024, 768, [])
+
+
+@case
+def photo_pictures_800x600(opts):
+    expect_photo_pictures_on_screen(opts, 800, 600, ["-x800", "-y600"])
 
 
 def expect_phases_after_activation(screen, program, window):
@@ -216,6 +307,7 @@ def main():
     parser.add_argument("case", choices=sorted(CASES))
     parser.add_argument("--program", required=True)
     parser.add_argument("--state", required=True)
+    parser.add_argument("--photo", help="velmaro-photo, for the cases that compare with its pictures")
     opts = parser.parse_args()
     if loader_for(opts.program) is None:
         print(f"skipped {opts.case}: {opts.program} is a 32-bit program, and Debian's 32-bit Wine "
@@ -223,6 +315,9 @@ def main():
         return SKIPPED
     try:
         CASES[opts.case](opts)
+    except Skipped as reason:
+        print(f"skipped {opts.case}: {reason}")
+        return SKIPPED
     except Failure as failure:
         print(f"FAILED {opts.case}: {failure}")
         return 1
