@@ -22,6 +22,8 @@ constexpr double kStripeSpan = 4;   // lines that one measurement spans (two per
 constexpr double kEdgeStep = 4;     // lines between edge-strip measurements
 constexpr double kEdgeStripMiddle = 2.5;  // ruler column of the edge strip's middle
 constexpr double kPerspectivePrior = 0.02;
+constexpr double kStripeWeight = 1;  // a stripe phase fixes u to some hundredths of a line
+constexpr double kEdgeWeight = 0.3;  // an edge strip fixes X to some tenths of a column
 
 struct Constraint {
     cv::Point2d photo;
@@ -66,7 +68,7 @@ PhaseTrack TrackPhase(const cv::Mat1b& sharp, const cv::Matx33d& h, const Screen
         // White lines over black ones: the fundamental is about 0.64 of the mean, less
         // what blur takes.
         if (mean <= 0 || amplitude < 0.04 * mean) continue;
-        track.points.push_back({Apply(h, {track.column, centre}), centre, amplitude, true});
+        track.points.push_back({Apply(h, {track.column, centre}), centre, kStripeWeight, true});
         track.deltas.push_back(std::arg(sum) / CV_PI);
     }
     for (std::size_t i = 1; i < track.deltas.size(); ++i) {
@@ -175,7 +177,7 @@ std::vector<Constraint> EdgeConstraints(const cv::Mat1b& sharp, const cv::Matx33
             if (weight <= 0) continue;
             const double found = moment / weight;
             constraints.push_back({Apply(h, {layout.rulerLeft + found, centre}), layout.rulerLeft + middles[side],
-                                   0.3, false});
+                                   kEdgeWeight, false});
         }
     }
     return constraints;
@@ -219,6 +221,28 @@ std::optional<cv::Matx33d> Solve(const std::vector<Constraint>& constraints, con
     return Inverse(photoToScreen * normalise);
 }
 
+double Residual(const Constraint& c, const cv::Matx33d& back) {
+    const cv::Point2d screen = Apply(back, c.photo);
+    return (c.line ? screen.y : screen.x) - c.value;
+}
+
+std::vector<Constraint> WithoutOutliers(const std::vector<Constraint>& constraints, const cv::Matx33d& h) {
+    const cv::Matx33d back = Inverse(h);
+    std::vector<Constraint> kept;
+    for (bool line : {true, false}) {
+        std::vector<double> sizes;
+        for (const Constraint& c : constraints)
+            if (c.line == line) sizes.push_back(std::abs(Residual(c, back)));
+        if (sizes.empty()) continue;
+        std::vector<double> sorted = sizes;
+        std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
+        const double limit = 4 * 1.4826 * sorted[sorted.size() / 2] + 0.05;
+        for (const Constraint& c : constraints)
+            if (c.line == line && std::abs(Residual(c, back)) <= limit) kept.push_back(c);
+    }
+    return kept;
+}
+
 double StripeResidual(const std::vector<Constraint>& constraints, const cv::Matx33d& h, int& count) {
     const cv::Matx33d back = Inverse(h);
     double sum = 0;
@@ -255,8 +279,12 @@ std::optional<Grid> FitGrid(const cv::Mat1b& sharp, const Piece& piece, const Ro
         std::vector<Constraint> all = stripes;
         const std::vector<Constraint> edges = EdgeConstraints(sharp, grid.screenToPhoto, layout, first, last);
         all.insert(all.end(), edges.begin(), edges.end());
-        const auto solved = Solve(all, grid.screenToPhoto);
+        auto solved = Solve(all, grid.screenToPhoto);
         if (!solved) return std::nullopt;
+        // A label's black row in a stripe band, or a phase unwrapped onto the wrong
+        // period, stands out from the fit: it goes, and the rest is solved again.
+        all = WithoutOutliers(all, *solved);
+        if (auto again = Solve(all, grid.screenToPhoto)) solved = again;
         grid.screenToPhoto = *solved;
     }
     std::tie(grid.firstU, grid.lastU) = LineExtent(piece, grid.screenToPhoto);

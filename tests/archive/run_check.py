@@ -9,23 +9,10 @@ import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
 from make_archive import ArchiveError, make_archive  # noqa: E402
+from check_cases import Cases, Failure, check  # noqa: E402
 from pe_file import PeFile  # noqa: E402
 
-CHECKS = {}
-
-
-class Failure(Exception):
-    pass
-
-
-def check(condition, message):
-    if not condition:
-        raise Failure(message)
-
-
-def registered(function):
-    CHECKS[function.__name__] = function
-    return function
+CHECKS = registered = Cases()
 
 
 @registered

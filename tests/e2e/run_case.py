@@ -12,6 +12,7 @@ import time
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 sys.path.insert(0, os.path.join(ROOT, "tools"))
 from pattern_picture import classify, phase_pictures  # noqa: E402
+from check_cases import Cases  # noqa: E402
 from wine_driver import Failure, Program, Screen, check, loader_for  # noqa: E402
 
 HEIGHT_WARNING = "The vertical resolution is limited to 768 lines! Use a lower resolution."
@@ -19,16 +20,13 @@ NO_DIRECTDRAW = "Could not create DirectDraw! Make sure at least DirectX 7 is in
 NO_MODE = "Could not set the requested display mode! Try another resolution of refresh rate."
 RULER = os.path.join(ROOT, "resources", "pattern.bmp")
 SKIPPED = 77  # the tests' SKIP_RETURN_CODE
-CASES = {}
+CASES = case = Cases()
 
 
 class Skipped(Exception):
     pass
 
 
-def case(function):
-    CASES[function.__name__] = function
-    return function
 
 
 @contextlib.contextmanager

@@ -10,11 +10,11 @@ if(NOT GTest_FOUND)
 endif()
 
 set(PHOTO_TESTS_DIR ${CMAKE_CURRENT_LIST_DIR})
-add_executable(photo_simulation_test
-  ${PHOTO_TESTS_DIR}/timing_test.cpp
-  ${PHOTO_TESTS_DIR}/pictures_test.cpp
-  ${PHOTO_TESTS_DIR}/physics_test.cpp
-  ${PHOTO_TESTS_DIR}/simulate_command_test.cpp)
+set(SIMULATION_TESTS ${PHOTO_TESTS_DIR}/timing_test.cpp ${PHOTO_TESTS_DIR}/pictures_test.cpp ${PHOTO_TESTS_DIR}/physics_test.cpp)
+if(NOT WIN32)  # runs the program through a POSIX shell
+  list(APPEND SIMULATION_TESTS ${PHOTO_TESTS_DIR}/simulate_command_test.cpp)
+endif()
+add_executable(photo_simulation_test ${SIMULATION_TESTS})
 target_link_libraries(photo_simulation_test PRIVATE photo_core GTest::gtest_main)
 target_compile_definitions(photo_simulation_test PRIVATE
   VELMARO_PHOTO_PROGRAM="$<TARGET_FILE:velmaro-photo>")

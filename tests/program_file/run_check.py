@@ -9,6 +9,7 @@ import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "..", "tools"))
+from check_cases import Cases, Failure, check  # noqa: E402
 from pe_file import RT_BITMAP, PeError, PeFile  # noqa: E402
 
 MACHINE = {"x86": "i386", "x64": "amd64"}
@@ -17,21 +18,7 @@ MACHINE = {"x86": "i386", "x64": "amd64"}
 SUBSYSTEM_VERSION = {"x86": (5, 1), "x64": (5, 2)}
 WINDOWS_GUI = 2
 SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "msvcrt.dll"}
-CHECKS = {}
-
-
-class Failure(Exception):
-    pass
-
-
-def check(condition, message):
-    if not condition:
-        raise Failure(message)
-
-
-def registered(function):
-    CHECKS[function.__name__] = function
-    return function
+CHECKS = registered = Cases()
 
 
 @registered
