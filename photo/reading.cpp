@@ -246,10 +246,12 @@ void ReadCrt(const cv::Mat1b& sharp, const ScreenView& view, const Columns& colu
         r.firstLine = band.startAtTop ? 1 : std::clamp(static_cast<int>(std::floor(band.start + sweep)) + 1, 1, h);
         r.lastLine = band.endAtBottom ? h : std::clamp(static_cast<int>(std::floor(band.end + sweep)) + 1, 1, h);
     }
+    // The beam reaches column X kActiveLineShare X / width of a line late, so even under a
+    // leaf shutter the edges rise by that much across the screen; the rest is the slant.
     if (!band.startAtTop && !band.endAtBottom) {
-        r.slantLines = ((band.startSlope + band.endSlope) / 2) * layout.width - kActiveLineShare;
+        r.slantLines = ((band.startSlope + band.endSlope) / 2) * layout.width + kActiveLineShare;
     } else if (!band.startAtTop || !band.endAtBottom) {
-        r.slantLines = (band.startAtTop ? band.endSlope : band.startSlope) * layout.width - kActiveLineShare;
+        r.slantLines = (band.startAtTop ? band.endSlope : band.startSlope) * layout.width + kActiveLineShare;
     }
 
     // The bars: the band's lines hold one pass more than the rest's.

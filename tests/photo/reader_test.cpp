@@ -16,6 +16,7 @@
 #include "photo/reading.h"
 #include "photo/report.h"
 #include "photo/simulate.h"
+#include "photo/truth.h"
 #include "photo/zone.h"
 
 using namespace velmaro::photo;
@@ -247,5 +248,20 @@ TEST(Reading, APatternTooSmallOrTooBlurredIsRefusedAndSaysWhich) {
         } catch (const ReadError& error) {
             EXPECT_NE(std::string::npos, std::string(error.what()).find(c.why)) << error.what();
         }
+    }
+}
+
+TEST(Reading, LeafAndFocalPlaneShuttersGiveTheirSlant) {
+    for (double travel : {0.0, 0.0015, -0.001}) {
+        Scene s;
+        s.placement = {{2800, 2100}, 2.5, -1.5, 0.03, 0, {0, 0}};
+        s.exposure = 0.003;
+        s.shutter = {travel != 0, travel};
+        const Photograph photograph = Simulate(BuiltInRuler(), s);
+        const Truth truth = TruthOf(s, photograph.screenToPhoto);
+        const Reading r = ReadPhoto(DecodePhoto(EncodeImage(photograph.image, "jpg", 90)), ReadOptions{});
+        ASSERT_TRUE(r.slantLines && r.exposureLines) << "travel " << travel;
+        EXPECT_NEAR(truth.slantLines, *r.slantLines, 1.0) << "travel " << travel;
+        EXPECT_NEAR(truth.exposureLines, *r.exposureLines, 1.0) << "travel " << travel;
     }
 }
