@@ -27,6 +27,13 @@ target_link_libraries(photo_reader_test PRIVATE photo_core GTest::gtest_main)
 add_test(NAME photo_reader COMMAND photo_reader_test)
 set_tests_properties(photo_reader PROPERTIES TIMEOUT 300)
 
+# Reading files from anyone: decoding, the reader's refusals, and the read command.
+add_executable(photo_reading_test
+  ${PHOTO_TESTS_DIR}/decode_test.cpp)
+target_link_libraries(photo_reading_test PRIVATE photo_core GTest::gtest_main)
+add_test(NAME photo_reading COMMAND photo_reading_test)
+set_tests_properties(photo_reading PROPERTIES TIMEOUT 300)
+
 # The reader under libFuzzer with AddressSanitizer and UndefinedBehaviorSanitizer: any
 # bytes as an image file. The reader's sources are built once more, instrumented; the
 # decoders (libjpeg, libpng) and OpenCV are the system's, not instrumented.
