@@ -29,8 +29,10 @@ set_tests_properties(photo_reader PROPERTIES TIMEOUT 300)
 
 # Reading files from anyone: decoding, the reader's refusals, and the read command.
 add_executable(photo_reading_test
-  ${PHOTO_TESTS_DIR}/decode_test.cpp)
+  ${PHOTO_TESTS_DIR}/decode_test.cpp
+  ${PHOTO_TESTS_DIR}/read_photo_test.cpp)
 target_link_libraries(photo_reading_test PRIVATE photo_core GTest::gtest_main)
+target_compile_definitions(photo_reading_test PRIVATE VELMARO_PHOTO_TEST_INPUTS="${PHOTO_TESTS_DIR}/inputs")
 add_test(NAME photo_reading COMMAND photo_reading_test)
 set_tests_properties(photo_reading PROPERTIES TIMEOUT 300)
 
