@@ -28,11 +28,15 @@ add_test(NAME photo_reader COMMAND photo_reader_test)
 set_tests_properties(photo_reader PROPERTIES TIMEOUT 300)
 
 # Reading files from anyone: decoding, the reader's refusals, and the read command.
-add_executable(photo_reading_test
-  ${PHOTO_TESTS_DIR}/decode_test.cpp
-  ${PHOTO_TESTS_DIR}/read_photo_test.cpp)
+set(READING_TESTS ${PHOTO_TESTS_DIR}/decode_test.cpp ${PHOTO_TESTS_DIR}/read_photo_test.cpp)
+if(NOT WIN32)  # runs the program through a POSIX shell
+  list(APPEND READING_TESTS ${PHOTO_TESTS_DIR}/read_command_test.cpp)
+endif()
+add_executable(photo_reading_test ${READING_TESTS})
 target_link_libraries(photo_reading_test PRIVATE photo_core GTest::gtest_main)
-target_compile_definitions(photo_reading_test PRIVATE VELMARO_PHOTO_TEST_INPUTS="${PHOTO_TESTS_DIR}/inputs")
+target_compile_definitions(photo_reading_test PRIVATE VELMARO_PHOTO_TEST_INPUTS="${PHOTO_TESTS_DIR}/inputs"
+  VELMARO_PHOTO_PROGRAM="$<TARGET_FILE:velmaro-photo>")
+add_dependencies(photo_reading_test velmaro-photo)
 add_test(NAME photo_reading COMMAND photo_reading_test)
 set_tests_properties(photo_reading PROPERTIES TIMEOUT 300)
 
