@@ -1,10 +1,13 @@
 #include "photo/codec.h"
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <memory>
+#include <string>
 
 #include <jpeglib.h>
+#include <jerror.h>
 #include <png.h>
 
 namespace velmaro::photo {
@@ -12,10 +15,17 @@ namespace velmaro::photo {
 namespace {
 
 constexpr int kSmallest = 32;  // pixels each way: anything smaller holds no readable pattern
+// Pixels that one byte of a file may hold. Coded lines of stripes and sensor noise take
+// far more than this; only a cut or forged header claims more, and it would have the
+// decoders allocate and fill gigabytes for a file of a few hundred bytes.
+constexpr double kMostPixelsPerByte = 1024;
 
-void CheckSize(double width, double height) {
+void CheckSize(double width, double height, std::size_t fileBytes) {
     if (width < kSmallest || height < kSmallest) throw DecodeError("the image is too small to hold the pattern");
     if (width * height > kLargestImage) throw DecodeError("the image is too large");
+    if (width * height > kMostPixelsPerByte * static_cast<double>(fileBytes))
+        throw DecodeError("the file is too short for an image of " + std::to_string(static_cast<long long>(width)) + "x" +
+                          std::to_string(static_cast<long long>(height)) + " pixels");
 }
 
 bool IsJpeg(const std::vector<std::uint8_t>& b) { return b.size() >= 3 && b[0] == 0xFF && b[1] == 0xD8 && b[2] == 0xFF; }
@@ -34,7 +44,13 @@ void OnJpegError(j_common_ptr info) {
     std::longjmp(error->back, 1);
 }
 
-void IgnoreJpegMessage(j_common_ptr, int) {}
+// Warnings pass, but for coded data that ends before the image does (a cut or damaged
+// file): libjpeg would make up the rest, and a made-up part of a photograph must not be
+// read as if it had been seen. (The end of the file alone is no sign: the decoder looks
+// ahead, and some files lack their end marker.)
+void OnJpegWarning(j_common_ptr info, int level) {
+    if (level < 0 && info->err->msg_code == JWRN_HIT_MARKER) OnJpegError(info);
+}
 
 // What libjpeg's error path may leave behind lives on the heap, behind a pointer that
 // does not change after setjmp: locals changed in between would be indeterminate.
@@ -55,7 +71,7 @@ cv::Mat DecodeJpeg(const std::vector<std::uint8_t>& bytes, bool all, bool& colou
     jpeg_decompress_struct& info = d->info;
     info.err = jpeg_std_error(&d->error.manager);
     d->error.manager.error_exit = OnJpegError;
-    d->error.manager.emit_message = IgnoreJpegMessage;
+    d->error.manager.emit_message = OnJpegWarning;
     if (setjmp(d->error.back)) throw DecodeError(std::string("not a readable JPEG image: ") + d->error.message);
     jpeg_create_decompress(&info);
     d->created = true;
@@ -64,7 +80,7 @@ cv::Mat DecodeJpeg(const std::vector<std::uint8_t>& bytes, bool all, bool& colou
     const bool grey = info.jpeg_color_space == JCS_GRAYSCALE;
     if (!grey && info.jpeg_color_space != JCS_YCbCr && info.jpeg_color_space != JCS_RGB)
         throw DecodeError("unsupported JPEG colour space");
-    CheckSize(info.image_width, info.image_height);
+    CheckSize(info.image_width, info.image_height, bytes.size());
     colour = !grey;
     info.out_color_space = grey ? JCS_GRAYSCALE : all ? JCS_EXT_BGR : JCS_RGB;
     jpeg_start_decompress(&info);
@@ -92,7 +108,7 @@ cv::Mat DecodePng(const std::vector<std::uint8_t>& bytes, bool all, bool& colour
         throw DecodeError(std::string("not a readable PNG image: ") + image.message);
     const auto finish = [&image] { png_image_free(&image); };
     try {
-        CheckSize(image.width, image.height);
+        CheckSize(image.width, image.height, bytes.size());
     } catch (...) {
         finish();
         throw;

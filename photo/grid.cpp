@@ -24,6 +24,7 @@ constexpr double kEdgeStripMiddle = 2.5;  // ruler column of the edge strip's mi
 constexpr double kPerspectivePrior = 0.02;
 constexpr double kStripeWeight = 1;  // a stripe phase fixes u to some hundredths of a line
 constexpr double kEdgeWeight = 0.3;  // an edge strip fixes X to some tenths of a column
+constexpr double kExtentSlack = 16;  // lines beyond the screen's height that a piece's blurred outline may reach
 
 struct Constraint {
     cv::Point2d photo;
@@ -256,6 +257,17 @@ double StripeResidual(const std::vector<Constraint>& constraints, const cv::Matx
     return count ? std::sqrt(sum / count) : 0;
 }
 
+// A grid fitted to a piece of the screen puts the whole piece on the near side of its
+// horizon, over no more lines than the screen has; one fitted to something else may
+// stretch the piece over any number of lines.
+bool FitsTheScreen(const Piece& piece, const Grid& grid, const ScreenLayout& layout) {
+    const cv::Matx33d back = Inverse(grid.screenToPhoto);
+    int ahead = 0;
+    for (const cv::Point2f& p : piece.outline) ahead += back(2, 0) * p.x + back(2, 1) * p.y + back(2, 2) > 0 ? 1 : 0;
+    const bool oneSide = ahead == 0 || ahead == static_cast<int>(piece.outline.size());
+    return oneSide && grid.lastU - grid.firstU <= layout.height + kExtentSlack;
+}
+
 }  // namespace
 
 std::pair<double, double> LineExtent(const Piece& piece, const cv::Matx33d& screenToPhoto) {
@@ -288,6 +300,7 @@ std::optional<Grid> FitGrid(const cv::Mat1b& sharp, const Piece& piece, const Ro
         grid.screenToPhoto = *solved;
     }
     std::tie(grid.firstU, grid.lastU) = LineExtent(piece, grid.screenToPhoto);
+    if (!FitsTheScreen(piece, grid, layout)) return std::nullopt;
     grid.stripeResidual = StripeResidual(stripes, grid.screenToPhoto, grid.stripePoints);
     return grid;
 }

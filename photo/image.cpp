@@ -45,7 +45,14 @@ Photo DecodePhoto(const std::vector<std::uint8_t>& bytes) {
 
 std::vector<std::uint8_t> ReadFileBytes(const std::string& path) {
     std::error_code error;
-    if (!std::filesystem::is_regular_file(path, error)) throw ReadError("no such file");
+    using std::filesystem::file_type;
+    switch (std::filesystem::status(path, error).type()) {
+        case file_type::regular: break;
+        case file_type::not_found: throw ReadError("no such file");
+        case file_type::directory: throw ReadError("is a directory");
+        case file_type::none: throw ReadError("cannot be read: " + error.message());
+        default: throw ReadError("not a regular file");  // a pipe or a device could be read for ever
+    }
     std::ifstream file(path, std::ios::binary);
     if (!file) throw ReadError("cannot be opened");
     file.seekg(0, std::ios::end);
