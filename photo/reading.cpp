@@ -52,8 +52,8 @@ std::vector<Located> LocatePieces(const Photo& photo, const ScreenLayout& layout
         if (std::max(piece.box.size.width, piece.box.size.height) < 0.6 * longest) continue;
         const Stripes guess = GuessStripes(piece, layout.width);
         if (guess.pitch < kSmallestPitch) {
-            why = "the pattern is too small to read lines: " + Format(guess.pitch) +
-                  " photo pixels per screen line, at least 2 are needed";
+            why = "the pattern is too small to read lines: " + Format(guess.pitch) + " photo pixels per screen line, under " +
+                  Format(kSmallestPitch) + " (photograph it with 2 or more)";
             continue;
         }
         const auto stripes = FindStripes(photo.sharp, piece, layout.width);
