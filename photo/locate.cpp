@@ -3,6 +3,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 #include "photo/sample.h"
@@ -20,12 +21,6 @@ constexpr double kLongestPeriod = 80;
 constexpr double kStripeTilt = 35 * CV_PI / 180;  // lines against the piece's long side, at most
 constexpr double kLongestPatch = 640;              // samples along the lines for the stripes' spectrum
 
-double Percentile(const cv::Mat1f& image, double share) {
-    std::vector<float> values(image.begin(), image.end());
-    const auto at = values.begin() + static_cast<std::ptrdiff_t>(share * (values.size() - 1));
-    std::nth_element(values.begin(), at, values.end());
-    return *at;
-}
 
 // Unit vectors along the box's longer side (pointing right) and across it (down).
 void BoxAxes(const cv::RotatedRect& box, cv::Point2d& along, cv::Point2d& across) {
@@ -55,18 +50,27 @@ cv::Mat1f RulerLinear(const cv::Mat1b& rulerGrey) {
 
 LitRegions FindLitRegions(const cv::Mat1b& sharp) {
     const double r = std::min(1.0, kOverviewSize / std::max(sharp.cols, sharp.rows));
-    // Point samples are enough to tell the lit screen from the dark; the blur below
-    // smooths what they miss.
+    // Point samples are enough to tell the lit screen from the dark; the blur smooths
+    // what they miss. Levels come from the 8-bit values' histogram.
     cv::Mat1b small;
     cv::resize(sharp, small, cv::Size(), r, r, cv::INTER_NEAREST);
-    cv::Mat1f overview(small.size());
+    cv::blur(small, small, {3, 3});
+    std::array<int, 256> histogram{};
+    for (std::uint8_t v : small) ++histogram[v];
     const auto& linear = LinearOf8Bit();
-    std::transform(small.begin(), small.end(), overview.begin(), [&](std::uint8_t v) { return linear[v]; });
-    cv::blur(overview, overview, {3, 3});
+    auto percentile = [&](double share) {
+        const auto wanted = static_cast<long long>(share * (small.total() - 1));
+        long long seen = 0;
+        for (int v = 0; v < 256; ++v)
+            if ((seen += histogram[v]) > wanted) return static_cast<double>(linear[v]);
+        return 1.0;
+    };
     LitRegions regions;
-    regions.dark = Percentile(overview, 0.10);
-    regions.bright = Percentile(overview, 0.999);
+    regions.dark = percentile(0.10);
+    regions.bright = percentile(0.999);
     if (regions.bright - regions.dark < 0.02) return regions;
+    cv::Mat1f overview(small.size());
+    std::transform(small.begin(), small.end(), overview.begin(), [&](std::uint8_t v) { return linear[v]; });
 
     cv::Mat1b mask = overview > regions.dark + kLitShare * (regions.bright - regions.dark);
     // Closing along the lines bridges the bars and the ruler's dark columns.

@@ -18,7 +18,8 @@ constexpr int kTellingFirst = 65, kTellingLast = 264;
 constexpr int kMarginColumns[] = {6, 7, 8, 9, 10, 11, 12, 13, 316, 317, 318, 319, 320, 321, 322, 323};
 constexpr int kEdgeColumns[] = {1, 2, 3, 326, 327, 328};
 constexpr double kStandsOut = 1.25;
-constexpr double kLitRow = 0.7;  // of the brightest row's white
+constexpr int kBeyondOutline = 3;  // lines
+constexpr double kLitRow = 0.5;  // of the brightest row's white
 constexpr std::size_t kSampledRows = 60;  // rows that rank all offsets
 constexpr std::size_t kFinalists = 12;    // offsets compared on every row
 constexpr double kBlurs[] = {0.3, 0.45, 0.6, 0.75, 0.9, 1.1, 1.3};  // lines
@@ -37,7 +38,9 @@ double MeanOf(const cv::Mat1f& rows, int row, const int* columns, int count) {
 
 std::optional<Numbering> NumberLines(const cv::Mat1b& sharp, const Grid& grid, const ScreenLayout& layout,
                                      const cv::Mat1f& rulerLinear) {
-    const int first = static_cast<int>(std::ceil(grid.firstU)) + 1, last = static_cast<int>(std::floor(grid.lastU));
+    // The outline comes from a coarse overview: a few lines beyond it may still be lit.
+    const int first = static_cast<int>(std::ceil(grid.firstU)) + 1 - kBeyondOutline;
+    const int last = static_cast<int>(std::floor(grid.lastU)) + kBeyondOutline;
     if (last - first < 2) return std::nullopt;
     const cv::Mat1f rows = SampleScreen(sharp, grid.screenToPhoto, Positions(layout.rulerLeft + 0.5, kRulerWidth, 1),
                                         Positions(first - 0.5, last - first + 1, 1));
