@@ -160,14 +160,41 @@ std::optional<ChangeZone> FindChangeZone(const cv::Mat1f& shares, double barColu
         return std::nullopt;
     }
     const double firstGuess = main.first, lengthGuess = std::max(2.0, (wraps ? zones[0]->last + *vtotal : main.last) - firstGuess + 1.0);
-    const FitResult fit = LeastSquares(
-        [&](const std::vector<double>& p) {
-            std::vector<double> r(scanned.size());
-            for (std::size_t i = 0; i < scanned.size(); ++i)
-                r[i] = OldShare(scanned[i] - p[0], std::max(0.5, p[1]), std::abs(p[2])) - old[i];
-            return r;
-        },
-        {firstGuess, lengthGuess, 0.5});
+    const std::vector<double> measured = old;
+    auto fitRamp = [&](const std::vector<double>& start) {
+        return LeastSquares(
+            [&](const std::vector<double>& p) {
+                std::vector<double> r(scanned.size());
+                for (std::size_t i = 0; i < scanned.size(); ++i)
+                    r[i] = OldShare(scanned[i] - p[0], std::max(0.5, p[1]), std::abs(p[2])) - old[i];
+                return r;
+            },
+            start);
+    };
+    FitResult fit = fitRamp({firstGuess, lengthGuess, 0.5});
+    // The bars' levels of black and white come out a little off (blur, the reference
+    // columns): they are taken from lines well before and after the zone, where the
+    // panel has long settled, and the shares rescaled between them before fitting again.
+    const int settled = static_cast<int>(std::max({10.0, (main.last - main.first) / 2.0, 5 * std::abs(fit.parameters[2])}));
+    auto level = [&](int from, int to) -> std::optional<double> {
+        std::vector<double> values;
+        for (int n = std::max(0, from); n <= std::min(shares.rows - 1, to); ++n) {
+            const double q = OldShareOfLine(shares, n, zone.oldPhase, zone.newPhase);
+            if (!std::isnan(q)) values.push_back(q);
+        }
+        if (values.size() < 5) return std::nullopt;
+        std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
+        return values[values.size() / 2];
+    };
+    const auto none = wraps ? std::nullopt : level(main.first - settled - 40, main.first - settled);
+    const auto all = wraps ? std::nullopt : level(main.last + settled, main.last + settled + 40);
+    if (none || all) {
+        const double low = none.value_or(0.0), high = all.value_or(1.0);
+        if (high - low > 0.5) {
+            for (std::size_t i = 0; i < old.size(); ++i) old[i] = (measured[i] - low) / (high - low);
+            fit = fitRamp(fit.parameters);
+        }
+    }
     zone.start = fit.parameters[0];
     zone.length = std::max(0.5, fit.parameters[1]);
     zone.response = std::abs(fit.parameters[2]) * std::log(9.0);
