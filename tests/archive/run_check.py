@@ -9,7 +9,7 @@ import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
 from make_archive import ArchiveError, make_archive  # noqa: E402
-from check_cases import Cases, Failure, check  # noqa: E402
+from check_cases import Cases, Failure, check, run  # noqa: E402
 from pe_file import PeFile  # noqa: E402
 
 CHECKS = registered = Cases()
@@ -59,13 +59,7 @@ def main():
     opts = parser.parse_args()
     shutil.rmtree(opts.work, ignore_errors=True)
     os.makedirs(opts.work)
-    try:
-        CHECKS[opts.check](opts)
-    except (Failure, ArchiveError, OSError) as failure:
-        print(f"FAILED {opts.check}: {failure}")
-        return 1
-    print(f"passed {opts.check}")
-    return 0
+    return run(opts.check, lambda: CHECKS[opts.check](opts), (Failure, ArchiveError, OSError))
 
 
 if __name__ == "__main__":

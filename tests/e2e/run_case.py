@@ -12,21 +12,14 @@ import time
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 sys.path.insert(0, os.path.join(ROOT, "tools"))
 from pattern_picture import classify, phase_pictures  # noqa: E402
-from check_cases import Cases  # noqa: E402
+from check_cases import SKIPPED, Cases, Skipped, run  # noqa: E402
 from wine_driver import Failure, Program, Screen, check, loader_for  # noqa: E402
 
 HEIGHT_WARNING = "The vertical resolution is limited to 768 lines! Use a lower resolution."
 NO_DIRECTDRAW = "Could not create DirectDraw! Make sure at least DirectX 7 is installed."
 NO_MODE = "Could not set the requested display mode! Try another resolution of refresh rate."
 RULER = os.path.join(ROOT, "resources", "pattern.bmp")
-SKIPPED = 77  # the tests' SKIP_RETURN_CODE
 CASES = case = Cases()
-
-
-class Skipped(Exception):
-    pass
-
-
 
 
 @contextlib.contextmanager
@@ -311,16 +304,7 @@ def main():
         print(f"skipped {opts.case}: {opts.program} is a 32-bit program, and Debian's 32-bit Wine "
               "(wine32:i386, which needs the i386 architecture added to dpkg) is not installed")
         return SKIPPED
-    try:
-        CASES[opts.case](opts)
-    except Skipped as reason:
-        print(f"skipped {opts.case}: {reason}")
-        return SKIPPED
-    except Failure as failure:
-        print(f"FAILED {opts.case}: {failure}")
-        return 1
-    print(f"passed {opts.case}")
-    return 0
+    return run(opts.case, lambda: CASES[opts.case](opts))
 
 
 if __name__ == "__main__":

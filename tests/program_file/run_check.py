@@ -9,7 +9,7 @@ import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "..", "tools"))
-from check_cases import Cases, Failure, check  # noqa: E402
+from check_cases import Cases, Failure, check, run  # noqa: E402
 from pe_file import RT_BITMAP, PeError, PeFile  # noqa: E402
 
 MACHINE = {"x86": "i386", "x64": "amd64"}
@@ -109,13 +109,8 @@ def main():
     parser.add_argument("--arch", required=True, choices=sorted(MACHINE))
     parser.add_argument("--reference", help="the 64-bit program, for resources_as_in_64bit")
     opts = parser.parse_args()
-    try:
-        CHECKS[opts.check](PeFile.read(opts.program), opts)
-    except (Failure, PeError, OSError) as failure:
-        print(f"FAILED {opts.check} ({opts.arch}): {failure}")
-        return 1
-    print(f"passed {opts.check} ({opts.arch})")
-    return 0
+    return run(f"{opts.check} ({opts.arch})", lambda: CHECKS[opts.check](PeFile.read(opts.program), opts),
+               (Failure, PeError, OSError))
 
 
 if __name__ == "__main__":
