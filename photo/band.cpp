@@ -176,7 +176,6 @@ std::optional<Band> FindBand(const WhiteProfile& profile) {
         lengths.push_back(band.wraps ? extent - starts.back() + ends.back() : ends.back() - starts.back());
         ratios.push_back(g.ratio);
     }
-    band.groups = static_cast<int>(xs.size());
     // Lines lit m + 1 times over lines lit m times.
     const double ratio = Median(ratios);
     band.passes = ratio > 8 ? 0 : std::max(0, static_cast<int>(std::lround(1 / (ratio - 1))));

@@ -35,7 +35,6 @@ struct Band {
     double start = 0, end = 0, startSlope = 0, endSlope = 0;
     double length = 0;       // lines between the edges, the blanking included where the band wraps
     double lengthSpread = 0; // standard error of the length over the column groups
-    int groups = 0;
     // Line coordinate ranges at the screen's middle, for reading the bars: the band's
     // part where the extra pass began and where it ended (the same part unless the band
     // wraps), and the rest of the screen just above the start and just below the end

@@ -4,11 +4,9 @@
 
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <cmath>
 #include <stdexcept>
 
-#include "photo/codec.h"
 #include "photo/srgb.h"
 
 namespace velmaro::photo {
@@ -109,21 +107,6 @@ cv::Mat Expose(const cv::Mat3f& light, const Sensor& sensor) {
         }
     });
     return out;
-}
-
-std::string ImageKind(const std::string& path) {
-    const auto dot = path.find_last_of('.'), slash = path.find_last_of("/\\");
-    if (dot == std::string::npos || (slash != std::string::npos && slash > dot)) return "";
-    std::string extension = path.substr(dot + 1);
-    for (char& ch : extension) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-    if (extension == "jpg" || extension == "jpeg") return "jpg";
-    if (extension == "png") return "png";
-    return "";
-}
-
-std::vector<std::uint8_t> Encode(const cv::Mat& image, const std::string& kind, int jpegQuality) {
-    if (kind.empty()) throw std::runtime_error("cannot encode the image as this kind");
-    return EncodeImage(image, kind, jpegQuality);
 }
 
 }  // namespace velmaro::photo

@@ -50,10 +50,4 @@ cv::Mat3f FormImage(const cv::Mat3f& screenLight, const cv::Matx33d& screenToPho
 // same values.
 cv::Mat Expose(const cv::Mat3f& light, const Sensor& sensor);
 
-// "jpg"/"jpeg" or "png" from a path, lower case; empty for anything else.
-std::string ImageKind(const std::string& path);
-
-// The image encoded as the path's kind says (JPEG quality 0..100).
-std::vector<std::uint8_t> Encode(const cv::Mat& image, const std::string& kind, int jpegQuality);
-
 }  // namespace velmaro::photo

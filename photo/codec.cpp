@@ -1,6 +1,7 @@
 #include "photo/codec.h"
 
 #include <algorithm>
+#include <cctype>
 #include <csetjmp>
 #include <cstdio>
 #include <memory>
@@ -221,6 +222,16 @@ std::vector<std::uint8_t> EncodePng(const cv::Mat& image) {
 }
 
 }  // namespace
+
+std::string ImageKind(const std::string& path) {
+    const auto dot = path.find_last_of('.'), slash = path.find_last_of("/\\");
+    if (dot == std::string::npos || (slash != std::string::npos && slash > dot)) return "";
+    std::string extension = path.substr(dot + 1);
+    for (char& ch : extension) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    if (extension == "jpg" || extension == "jpeg") return "jpg";
+    if (extension == "png") return "png";
+    return "";
+}
 
 DecodedChannel DecodeSharpChannel(const std::vector<std::uint8_t>& bytes) {
     DecodedChannel decoded;

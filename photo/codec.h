@@ -30,6 +30,10 @@ DecodedChannel DecodeSharpChannel(const std::vector<std::uint8_t>& bytes);
 // The whole image, 8-bit, blue-green-red or grey; throws DecodeError.
 cv::Mat DecodeImage(const std::vector<std::uint8_t>& bytes);
 
+// "jpg" (for .jpg and .jpeg) or "png" from a path's extension, any case; empty for
+// anything else.
+std::string ImageKind(const std::string& path);
+
 // An 8-bit image (blue-green-red or grey) as a file of the given kind ("jpg" or "png").
 std::vector<std::uint8_t> EncodeImage(const cv::Mat& image, const std::string& kind, int jpegQuality);
 

@@ -52,7 +52,7 @@ int RunRead(const ReadCommandOptions& o) {
         const Photo photo = LoadPhoto(o.photo);
         const Reading reading = ReadPhoto(photo, options);
         if (!o.annotate.empty()) {
-            const auto bytes = Encode(Annotate(DecodeImage(ReadFileBytes(o.photo)), reading), ImageKind(o.annotate), 90);
+            const auto bytes = EncodeImage(Annotate(DecodeImage(ReadFileBytes(o.photo)), reading), ImageKind(o.annotate), 90);
             std::ofstream out(o.annotate, std::ios::binary);
             out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
             if (!out.flush()) return Refuse(o, "cannot write " + o.annotate);

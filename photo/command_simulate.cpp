@@ -8,6 +8,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "photo/codec.h"
 #include "photo/command.h"
 #include "photo/simulate.h"
 #include "photo/truth.h"
@@ -176,7 +177,7 @@ int RunSimulate(const SimulateOptions& o) {
     if (!o.truth.empty()) outputs.Create(o.truth);
 
     const Photograph photograph = Simulate(BuiltInRuler(), scene);
-    const std::vector<std::uint8_t> bytes = Encode(photograph.image, kind, o.quality);
+    const std::vector<std::uint8_t> bytes = EncodeImage(photograph.image, kind, o.quality);
     Outputs::Write(o.out, std::string(bytes.begin(), bytes.end()));
     if (!o.truth.empty())
         Outputs::Write(o.truth, TruthJson(TruthOf(scene, photograph.screenToPhoto), scene, photograph.screenToPhoto).dump(2) + "\n");

@@ -29,7 +29,6 @@ constexpr double kExtentSlack = 16;  // lines beyond the screen's height that a 
 struct Constraint {
     cv::Point2d photo;
     double value;   // the true column X or line coordinate u at that photo point
-    double weight;
     bool line;      // u (true) or X (false)
 };
 
@@ -69,7 +68,7 @@ PhaseTrack TrackPhase(const cv::Mat1b& sharp, const cv::Matx33d& h, const Screen
         // White lines over black ones: the fundamental is about 0.64 of the mean, less
         // what blur takes.
         if (mean <= 0 || amplitude < 0.04 * mean) continue;
-        track.points.push_back({Apply(h, {track.column, centre}), centre, kStripeWeight, true});
+        track.points.push_back({Apply(h, {track.column, centre}), centre, true});
         track.deltas.push_back(std::arg(sum) / CV_PI);
     }
     for (std::size_t i = 1; i < track.deltas.size(); ++i) {
@@ -178,7 +177,7 @@ std::vector<Constraint> EdgeConstraints(const cv::Mat1b& sharp, const cv::Matx33
             if (weight <= 0) continue;
             const double found = moment / weight;
             constraints.push_back({Apply(h, {layout.rulerLeft + found, centre}), layout.rulerLeft + middles[side],
-                                   kEdgeWeight, false});
+                                   false});
         }
     }
     return constraints;
@@ -205,12 +204,13 @@ std::optional<cv::Matx33d> Solve(const std::vector<Constraint>& constraints, con
     for (const Constraint& c : constraints) {
         const cv::Point2d p = Apply(normalise, c.photo);
         const int offset = c.line ? 3 : 0;
-        a(row, offset + 0) = c.weight * p.x;
-        a(row, offset + 1) = c.weight * p.y;
-        a(row, offset + 2) = c.weight;
-        a(row, 6) = -c.weight * c.value * p.x;
-        a(row, 7) = -c.weight * c.value * p.y;
-        b(row, 0) = c.weight * c.value;
+        const double weight = c.line ? kStripeWeight : kEdgeWeight;
+        a(row, offset + 0) = weight * p.x;
+        a(row, offset + 1) = weight * p.y;
+        a(row, offset + 2) = weight;
+        a(row, 6) = -weight * c.value * p.x;
+        a(row, 7) = -weight * c.value * p.y;
+        b(row, 0) = weight * c.value;
         ++row;
     }
     const double hold = kPerspectivePrior * std::sqrt(static_cast<double>(constraints.size()));
@@ -244,13 +244,13 @@ std::vector<Constraint> WithoutOutliers(const std::vector<Constraint>& constrain
     return kept;
 }
 
-double StripeResidual(const std::vector<Constraint>& constraints, const cv::Matx33d& h, int& count) {
+double StripeResidual(const std::vector<Constraint>& constraints, const cv::Matx33d& h) {
     const cv::Matx33d back = Inverse(h);
     double sum = 0;
-    count = 0;
+    int count = 0;
     for (const Constraint& c : constraints) {
         if (!c.line) continue;
-        const double d = Apply(back, c.photo).y - c.value;
+        const double d = Residual(c, back);
         sum += d * d;
         ++count;
     }
@@ -301,7 +301,7 @@ std::optional<Grid> FitGrid(const cv::Mat1b& sharp, const Piece& piece, const Ro
     }
     std::tie(grid.firstU, grid.lastU) = LineExtent(piece, grid.screenToPhoto);
     if (!FitsTheScreen(piece, grid, layout)) return std::nullopt;
-    grid.stripeResidual = StripeResidual(stripes, grid.screenToPhoto, grid.stripePoints);
+    grid.stripeResidual = StripeResidual(stripes, grid.screenToPhoto);
     return grid;
 }
 

@@ -17,7 +17,6 @@ struct Grid {
     cv::Matx33d screenToPhoto;
     double firstU = 0, lastU = 0;  // the piece's extent in u
     double stripeResidual = 0;     // RMS of the stripe phases against the grid, lines
-    int stripePoints = 0;
     double modulation = 0;         // median stripe amplitude over mean level: blur lowers it
 };
 

@@ -16,24 +16,6 @@ constexpr std::size_t kLargestFile = std::size_t{1} << 30;
 }  // namespace
 
 
-Photo PhotoFrom(const cv::Mat& decoded) {
-    if (decoded.empty()) throw ReadError("not an image");
-    cv::Mat eight = decoded;
-    if (decoded.depth() == CV_16U) decoded.convertTo(eight, CV_8U, 1.0 / 257);
-    else if (decoded.depth() != CV_8U) throw ReadError("unsupported pixel format");
-    Photo photo;
-    switch (eight.channels()) {
-        case 1: photo.sharp = eight.clone(); break;
-        case 3:
-        case 4:
-            cv::extractChannel(eight, photo.sharp, 1);  // green, between blue and red
-            photo.colour = true;
-            break;
-        default: throw ReadError("unsupported number of channels");
-    }
-    return photo;
-}
-
 Photo DecodePhoto(const std::vector<std::uint8_t>& bytes) {
     try {
         DecodedChannel decoded = DecodeSharpChannel(bytes);

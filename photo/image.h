@@ -32,7 +32,4 @@ Photo DecodePhoto(const std::vector<std::uint8_t>& bytes);
 // A file's bytes; throws ReadError.
 std::vector<std::uint8_t> ReadFileBytes(const std::string& path);
 
-// The same from an image already decoded (8- or 16-bit, 1, 3 or 4 channels).
-Photo PhotoFrom(const cv::Mat& decoded);
-
 }  // namespace velmaro::photo

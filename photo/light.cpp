@@ -76,12 +76,15 @@ Impulse Normalised(Impulse impulse) {
     return impulse;
 }
 
-double WindowWeights::At(int channel, int phase, double sigma) const {
+WindowWeights::Place WindowWeights::PlaceOf(double sigma) const {
     const double position = std::clamp((sigma - first) / step, 0.0, count - 1.0001);
     const int i = static_cast<int>(position);
-    const double f = position - i;
-    const float* row = values.data() + (static_cast<std::size_t>(channel) * kPhases + phase) * count;
-    return row[i] + f * (row[i + 1] - row[i]);
+    return {i, position - i};
+}
+
+double WindowWeights::At(int channel, int phase, Place place) const {
+    const float* row = values.data() + (static_cast<std::size_t>(channel) * kPhases + phase) * count + place.entry;
+    return row[0] + place.fraction * (row[1] - row[0]);
 }
 
 WindowWeights CrtWeights(const Phosphor& phosphor, const Window& window, double sigmaFirst, double sigmaLast,

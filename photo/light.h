@@ -36,7 +36,14 @@ struct WindowWeights {
     int count = 0;
     std::vector<float> values;   // [channel][phase][entry]
 
-    double At(int channel, int phase, double sigma) const;
+    // Where sigma falls between two entries, found once for all channels and phases.
+    struct Place {
+        int entry;
+        double fraction;
+    };
+    Place PlaceOf(double sigma) const;
+    double At(int channel, int phase, Place place) const;
+    double At(int channel, int phase, double sigma) const { return At(channel, phase, PlaceOf(sigma)); }
 };
 
 struct Window {

@@ -42,13 +42,13 @@ double ParabolicPeak(double left, double centre, double right) {
 }  // namespace
 
 cv::Mat1f RulerLinear(const cv::Mat1b& rulerGrey) {
-    cv::Mat1f table(1, 256), linear;
-    for (int v = 0; v < 256; ++v) table(0, v) = static_cast<float>(SrgbToLinear(v / 255.0));
+    const cv::Mat1f table(1, 256, const_cast<float*>(LinearOf8Bit().data()));
+    cv::Mat1f linear;
     cv::LUT(rulerGrey, table, linear);
     return linear;
 }
 
-LitRegions FindLitRegions(const cv::Mat1b& sharp) {
+std::vector<Piece> FindLitRegions(const cv::Mat1b& sharp) {
     const double r = std::min(1.0, kOverviewSize / std::max(sharp.cols, sharp.rows));
     // Point samples are enough to tell the lit screen from the dark; the blur smooths
     // what they miss. Levels come from the 8-bit values' histogram.
@@ -65,19 +65,18 @@ LitRegions FindLitRegions(const cv::Mat1b& sharp) {
             if ((seen += histogram[v]) > wanted) return static_cast<double>(linear[v]);
         return 1.0;
     };
-    LitRegions regions;
-    regions.dark = percentile(0.10);
-    regions.bright = percentile(0.999);
-    if (regions.bright - regions.dark < 0.02) return regions;
+    const double dark = percentile(0.10), bright = percentile(0.999);
+    if (bright - dark < 0.02) return {};
     cv::Mat1f overview(small.size());
     std::transform(small.begin(), small.end(), overview.begin(), [&](std::uint8_t v) { return linear[v]; });
 
-    cv::Mat1b mask = overview > regions.dark + kLitShare * (regions.bright - regions.dark);
+    cv::Mat1b mask = overview > dark + kLitShare * (bright - dark);
     // Closing along the lines bridges the bars and the ruler's dark columns.
     const int k = std::max(3, static_cast<int>(std::lround(0.02 * overview.cols)));
     cv::morphologyEx(mask, mask, cv::MORPH_CLOSE, cv::getStructuringElement(cv::MORPH_RECT, {k, std::max(3, k / 4)}));
     cv::morphologyEx(mask, mask, cv::MORPH_OPEN, cv::getStructuringElement(cv::MORPH_RECT, {3, 3}));
     std::vector<std::vector<cv::Point>> contours;
+    std::vector<Piece> pieces;
     cv::findContours(mask, contours, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_SIMPLE);
     for (const auto& contour : contours) {
         if (cv::contourArea(contour) < kSmallestPiece * overview.total()) continue;
@@ -88,10 +87,10 @@ LitRegions FindLitRegions(const cv::Mat1b& sharp) {
             piece.outline.emplace_back(static_cast<float>((p.x + 0.5) / r), static_cast<float>((p.y + 0.5) / r));
         piece.box = cv::minAreaRect(piece.outline);
         piece.area = cv::contourArea(piece.outline);
-        regions.pieces.push_back(piece);
+        pieces.push_back(piece);
     }
-    std::sort(regions.pieces.begin(), regions.pieces.end(), [](const Piece& a, const Piece& b) { return a.area > b.area; });
-    return regions;
+    std::sort(pieces.begin(), pieces.end(), [](const Piece& a, const Piece& b) { return a.area > b.area; });
+    return pieces;
 }
 
 std::optional<Stripes> FindStripes(const cv::Mat1b& sharp, const Piece& piece, int screenWidth) {
@@ -125,7 +124,6 @@ std::optional<Stripes> FindStripes(const cv::Mat1b& sharp, const Piece& piece, i
     const double expected = step / (2 * expectedPitch);  // cycles per sample
     double best = 0;
     int bestX = 0, bestY = 0;
-    std::vector<float> ring;
     const int reachX = std::min(width / 2 - 1, static_cast<int>(1.2 * expected * width) + 1);
     const int reachY = std::min(height / 2 - 1, static_cast<int>(1.2 * expected * height) + 1);
     for (int j = 1; j <= reachY; ++j) {
@@ -136,12 +134,10 @@ std::optional<Stripes> FindStripes(const cv::Mat1b& sharp, const Piece& piece, i
                 std::atan2(std::abs(fx), fy) > kStripeTilt)
                 continue;
             const float m = magnitude(j, (i + width) % width);
-            ring.push_back(m);
             if (m > best) best = m, bestX = i, bestY = j;
         }
     }
-    if (ring.empty() || best <= 0) return std::nullopt;
-    std::nth_element(ring.begin(), ring.begin() + ring.size() / 2, ring.end());
+    if (best <= 0) return std::nullopt;
     auto at = [&](int i, int j) { return static_cast<double>(magnitude((j + height) % height, (i + width) % width)); };
     const double dx = ParabolicPeak(at(bestX - 1, bestY), best, at(bestX + 1, bestY));
     const double dy = ParabolicPeak(at(bestX, bestY - 1), best, at(bestX, bestY + 1));
@@ -152,7 +148,6 @@ std::optional<Stripes> FindStripes(const cv::Mat1b& sharp, const Piece& piece, i
     stripes.normal = frequency / f;
     if (stripes.normal.y < 0) stripes.normal = -stripes.normal;
     stripes.pitch = 1 / (2 * f);
-    stripes.contrast = best / std::max(1e-12, static_cast<double>(ring[ring.size() / 2]));
     return stripes;
 }
 

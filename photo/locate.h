@@ -21,18 +21,13 @@ struct Piece {
     double area = 0;
 };
 
-struct LitRegions {
-    std::vector<Piece> pieces;  // largest first
-    double dark = 0, bright = 0;  // levels of the sharp channel: unlit and lit screen
-};
-
-// Lit regions of the sharp channel; none when nothing stands out from the dark.
-LitRegions FindLitRegions(const cv::Mat1b& sharp);
+// Lit regions of the sharp channel, largest first; none when nothing stands out from
+// the dark.
+std::vector<Piece> FindLitRegions(const cv::Mat1b& sharp);
 
 struct Stripes {
     cv::Point2d normal;  // unit vector across the lines, pointing down the screen
     double pitch = 0;    // photo pixels from one line to the next along the normal
-    double contrast = 0; // peak of the stripes' spectrum over its surroundings
 };
 
 // The line stripes of a piece, from the spectrum of its middle part. The piece spans

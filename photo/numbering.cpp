@@ -117,7 +117,6 @@ std::optional<Numbering> NumberLines(const cv::Mat1b& sharp, const Grid& grid, c
     numbering.mismatch = candidates[0].mismatch;
     numbering.runnerUp = candidates.size() > 1 ? candidates[1].mismatch : INFINITY;
     numbering.certain = numbering.runnerUp > kStandsOut * numbering.mismatch + 1e-4;
-    numbering.rows = static_cast<int>(lit.size());
     return numbering;
 }
 

@@ -17,7 +17,6 @@ struct Numbering {
     bool certain = false;     // the best offset stands out from every other
     double mismatch = 0;      // of the best offset
     double runnerUp = 0;      // of the best other offset
-    int rows = 0;             // lit rows compared
 };
 
 std::optional<Numbering> NumberLines(const cv::Mat1b& sharp, const Grid& grid, const ScreenLayout& layout,

@@ -42,13 +42,13 @@ struct Located {
 
 // The lit pieces with their grids; why none could be used when the list is empty.
 std::vector<Located> LocatePieces(const Photo& photo, const ScreenLayout& layout, const cv::Mat1f& rulerLinear) {
-    const LitRegions regions = FindLitRegions(photo.sharp);
-    if (regions.pieces.empty()) throw ReadError("no lit screen found in the photograph");
-    const double longest = std::max(regions.pieces[0].box.size.width, regions.pieces[0].box.size.height);
+    const std::vector<Piece> pieces = FindLitRegions(photo.sharp);
+    if (pieces.empty()) throw ReadError("no lit screen found in the photograph");
+    const double longest = std::max(pieces[0].box.size.width, pieces[0].box.size.height);
     std::vector<Located> located;
     std::string why = "no pattern found: the lit parts hold no ruler with line stripes";
-    for (std::size_t i = 0; i < regions.pieces.size() && static_cast<int>(i) < kMostPieces; ++i) {
-        const Piece& piece = regions.pieces[i];
+    for (std::size_t i = 0; i < pieces.size() && static_cast<int>(i) < kMostPieces; ++i) {
+        const Piece& piece = pieces[i];
         if (std::max(piece.box.size.width, piece.box.size.height) < 0.6 * longest) continue;
         const Stripes guess = GuessStripes(piece, layout.width);
         if (guess.pitch < kSmallestPitch) {

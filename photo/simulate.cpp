@@ -20,8 +20,7 @@ void Require(bool condition, const std::string& what) {
 }
 
 std::array<cv::Mat1f, kPhases> LinearPictures(const Ruler& ruler, const Timing& timing) {
-    float linear[256];
-    for (int v = 0; v < 256; ++v) linear[v] = static_cast<float>(SrgbToLinear(v / 255.0));
+    const auto& linear = LinearOf8Bit();
     const auto pictures = ScreenPictures(ruler, timing.width, timing.height);
     std::array<cv::Mat1f, kPhases> levels;
     for (int p = 0; p < kPhases; ++p) {
@@ -99,11 +98,12 @@ cv::Mat3f ScreenLight(const Ruler& ruler, const Scene& scene, const cv::Matx33d&
         for (int n = rows.start; n < rows.end; ++n) {
             for (int x = 0; x < t.width; ++x) {
                 const double scanned = (n + kActiveLineShare * (x + 0.5) / t.width) * line;
+                const WindowWeights::Place place = weights.PlaceOf(scanned - opening(n, x));
                 double sum[kChannels] = {};
                 for (int p = 0; p < kPhases; ++p) {
                     const double level = levels[p](n, x);
                     if (level == 0) continue;
-                    for (int c = 0; c < channels; ++c) sum[c] += level * weights.At(c, p, scanned - opening(n, x));
+                    for (int c = 0; c < channels; ++c) sum[c] += level * weights.At(c, p, place);
                 }
                 for (int c = 0; c < kChannels; ++c) light(n, x)[c] = static_cast<float>(sum[crt ? c : 0]);
             }

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "corpus.h"
+#include "photo/codec.h"
 #include "photo/image.h"
 #include "photo/reading.h"
 #include "photo/truth.h"
@@ -136,7 +137,7 @@ int main(int argc, char** argv) {
         for (std::uint64_t n = first; n < first + static_cast<std::uint64_t>(perFamily); ++n) {
             const Case c = MakeCase(family, n);
             const Photograph photograph = Simulate(ruler, c.scene);
-            const std::vector<std::uint8_t> bytes = Encode(photograph.image, c.format, c.quality);
+            const std::vector<std::uint8_t> bytes = EncodeImage(photograph.image, c.format, c.quality);
             const Truth truth = TruthOf(c.scene, photograph.screenToPhoto);
             ReadOptions options;
             options.width = c.scene.timing.width, options.height = c.scene.timing.height;

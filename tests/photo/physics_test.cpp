@@ -56,8 +56,7 @@ struct Shot {
 
 Shot Take(const Scene& scene) {
     Shot shot{scene, Simulate(BuiltInRuler(), scene), {}};
-    float table[256];
-    for (int v = 0; v < 256; ++v) table[v] = static_cast<float>(SrgbToLinear(v / 255.0));
+    const auto& table = LinearOf8Bit();
     cv::Mat3f linear;
     shot.photograph.image.convertTo(linear, CV_32FC3);
     linear.forEach([&](cv::Vec3f& pixel, const int*) {

@@ -6,18 +6,14 @@
 #include <nlohmann/json.hpp>
 #include <opencv2/core.hpp>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "photo/codec.h"
+#include "tests/photo/program_run.h"
 
 namespace fs = std::filesystem;
 
@@ -25,38 +21,14 @@ namespace {
 
 const std::string kReadable = VELMARO_PHOTO_TEST_INPUTS "/../fuzz/seeds-readable/readable.jpg";
 
-struct Outcome {
-    int status;
-    std::string out, err;
-};
-
-class ReadCommand : public ::testing::Test {
+class ReadCommand : public ProgramRun {
 protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() / ("velmaro-photo-read-test-" + std::to_string(::getpid()));
-        fs::create_directories(dir);
-    }
-    void TearDown() override { fs::remove_all(dir); }
-
-    Outcome Read(const std::string& photo, const std::string& options = "") {
-        const fs::path out = dir / "stdout.txt", err = dir / "stderr.txt";
-        const std::string command = std::string(VELMARO_PHOTO_PROGRAM) + " read '" + photo + "' " + options + " >" +
-                                    out.string() + " 2>" + err.string();
-        const int raw = std::system(command.c_str());
-        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Text(out), Text(err)};
-    }
-    static std::string Text(const fs::path& path) {
-        std::ifstream in(path, std::ios::binary);
-        std::stringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
+    Outcome Read(const std::string& photo, const std::string& options = "") { return Run("read '" + photo + "' " + options); }
     std::string Write(const std::string& name, const std::string& bytes) {
         const fs::path path = dir / name;
         std::ofstream(path, std::ios::binary) << bytes;
         return path.string();
     }
-    fs::path dir;
 };
 
 }  // namespace

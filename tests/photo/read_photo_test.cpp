@@ -18,10 +18,10 @@ std::vector<double> GridExtents(const std::string& path) {
     const Photo photo = LoadPhoto(path);
     const ScreenLayout layout = LayoutFor(1024, 768);
     const cv::Mat1f rulerLinear = RulerLinear(BuiltInRuler().grey);
-    const LitRegions regions = FindLitRegions(photo.sharp);
+    const std::vector<Piece> pieces = FindLitRegions(photo.sharp);
     std::vector<double> extents;
-    for (std::size_t i = 0; i < regions.pieces.size() && i < 3; ++i) {
-        const Piece& piece = regions.pieces[i];
+    for (std::size_t i = 0; i < pieces.size() && i < 3; ++i) {
+        const Piece& piece = pieces[i];
         const auto stripes = FindStripes(photo.sharp, piece, layout.width);
         if (!stripes) continue;
         const auto rough = FindRuler(photo.sharp, piece, *stripes, layout, rulerLinear);

@@ -50,15 +50,15 @@ struct Located {
 
 Located Locate(const Shot& shot) {
     const ScreenLayout layout = LayoutFor(1024, 768);
-    const LitRegions regions = FindLitRegions(shot.photo.sharp);
-    EXPECT_EQ(1u, regions.pieces.size());
-    const auto stripes = FindStripes(shot.photo.sharp, regions.pieces.at(0), 1024);
+    const std::vector<Piece> pieces = FindLitRegions(shot.photo.sharp);
+    EXPECT_EQ(1u, pieces.size());
+    const auto stripes = FindStripes(shot.photo.sharp, pieces.at(0), 1024);
     EXPECT_TRUE(stripes);
-    const auto rough = FindRuler(shot.photo.sharp, regions.pieces[0], *stripes, layout, RulerLinear(BuiltInRuler().grey));
+    const auto rough = FindRuler(shot.photo.sharp, pieces[0], *stripes, layout, RulerLinear(BuiltInRuler().grey));
     EXPECT_TRUE(rough);
-    const auto grid = FitGrid(shot.photo.sharp, regions.pieces[0], *rough, layout);
+    const auto grid = FitGrid(shot.photo.sharp, pieces[0], *rough, layout);
     EXPECT_TRUE(grid);
-    return {regions.pieces[0], *grid};
+    return {pieces[0], *grid};
 }
 
 // A white-column profile with a lit band [start, end) of `level` over passes of `base`,

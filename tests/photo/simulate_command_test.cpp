@@ -2,49 +2,19 @@
 // standard error and no file; the same arguments give the same file.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
+#include "tests/photo/program_run.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 namespace fs = std::filesystem;
 
 namespace {
 
-struct Outcome {
-    int status;
-    std::string err;
-};
-
-class SimulateCommand : public ::testing::Test {
+class SimulateCommand : public ProgramRun {
 protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() / ("velmaro-photo-test-" + std::to_string(::getpid()));
-        fs::create_directories(dir);
-    }
-    void TearDown() override { fs::remove_all(dir); }
-
-    Outcome Simulate(const std::string& arguments) {
-        const fs::path err = dir / "stderr.txt";
-        const std::string command = std::string(VELMARO_PHOTO_PROGRAM) + " simulate --photo-size 320x240 --scale 0.25 " +
-                                    arguments + " 2>" + err.string() + " >/dev/null";
-        const int raw = std::system(command.c_str());
-        std::ifstream in(err);
-        std::stringstream text;
-        text << in.rdbuf();
-        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, text.str()};
-    }
-    static std::string Bytes(const fs::path& path) {
-        std::ifstream in(path, std::ios::binary);
-        std::stringstream bytes;
-        bytes << in.rdbuf();
-        return bytes.str();
-    }
-    fs::path dir;
+    Outcome Simulate(const std::string& arguments) { return Run("simulate --photo-size 320x240 --scale 0.25 " + arguments); }
 };
 
 }  // namespace
@@ -95,9 +65,9 @@ TEST_F(SimulateCommand, TheSameArgumentsGiveTheSameFile) {
         const Outcome run = Simulate("--out " + (dir / name).string() + " " + seed + "--exposure 1/125");
         ASSERT_EQ(0, run.status) << run.err;
     }
-    EXPECT_EQ(Bytes(dir / "a.jpg"), Bytes(dir / "b.jpg"));
-    EXPECT_NE(Bytes(dir / "a.jpg"), Bytes(dir / "c.jpg")) << "another seed, other noise";
-    EXPECT_EQ(Bytes(dir / "d.png"), Bytes(dir / "e.png"));
-    EXPECT_EQ(std::string("\x89PNG", 4), Bytes(dir / "d.png").substr(0, 4));
-    EXPECT_EQ(std::string("\xFF\xD8", 2), Bytes(dir / "a.jpg").substr(0, 2));
+    EXPECT_EQ(Text(dir / "a.jpg"), Text(dir / "b.jpg"));
+    EXPECT_NE(Text(dir / "a.jpg"), Text(dir / "c.jpg")) << "another seed, other noise";
+    EXPECT_EQ(Text(dir / "d.png"), Text(dir / "e.png"));
+    EXPECT_EQ(std::string("\x89PNG", 4), Text(dir / "d.png").substr(0, 4));
+    EXPECT_EQ(std::string("\xFF\xD8", 2), Text(dir / "a.jpg").substr(0, 2));
 }
