@@ -15,10 +15,10 @@
 #include <vector>
 
 #include "corpus.h"
-#include "photo/codec.h"
-#include "photo/image.h"
-#include "photo/reading.h"
-#include "photo/truth.h"
+#include "photo/model/codec.h"
+#include "photo/read/image.h"
+#include "photo/read/reading.h"
+#include "photo/simulate/truth.h"
 
 using namespace velmaro::photo;
 using namespace velmaro::photo::bench;

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "photo/simulate.h"
+#include "photo/simulate/simulate.h"
 
 namespace velmaro::photo::bench {
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "photo/codec.h"
-#include "photo/image.h"
+#include "photo/model/codec.h"
+#include "photo/read/image.h"
 
 using namespace velmaro::photo;
 
@@ -116,4 +116,22 @@ TEST(DecodePhoto, AWholePictureIsDecodedWhateverFollowsIt) {
         const cv::Mat1b decoded = DecodePhoto(bytes).sharp;
         EXPECT_EQ(0, cv::norm(decoded, whole, cv::NORM_INF)) << bytes.size() << " bytes";
     }
+}
+
+TEST(Codec, ImagesComeBackAsWrittenAndOtherBytesAreRefused) {
+    cv::Mat3b colour(40, 50, cv::Vec3b(10, 200, 30));
+    colour(5, 7) = cv::Vec3b(1, 2, 3);
+    const DecodedChannel png = DecodeSharpChannel(EncodeImage(colour, "png", 0));
+    EXPECT_TRUE(png.colour);
+    EXPECT_EQ(200, png.pixels(0, 0)) << "green";
+    EXPECT_EQ(2, png.pixels(5, 7));
+    const cv::Mat1b grey(40, 50, 77);
+    const DecodedChannel jpeg = DecodeSharpChannel(EncodeImage(grey, "jpg", 95));
+    EXPECT_FALSE(jpeg.colour);
+    EXPECT_NEAR(77, jpeg.pixels(20, 20), 1);
+    std::vector<std::uint8_t> truncated = EncodeImage(grey, "jpg", 95);
+    truncated.resize(truncated.size() / 3);
+    EXPECT_THROW(DecodeSharpChannel(truncated), DecodeError);
+    EXPECT_THROW(DecodeSharpChannel({'h', 'e', 'l', 'l', 'o'}), DecodeError);
+    EXPECT_THROW(DecodeSharpChannel(EncodeImage(cv::Mat1b(10, 10, std::uint8_t{0}), "png", 0)), DecodeError) << "too small";
 }

@@ -8,10 +8,10 @@
 #include <cmath>
 #include <vector>
 
-#include "photo/pictures.h"
-#include "photo/simulate.h"
-#include "photo/srgb.h"
-#include "photo/truth.h"
+#include "photo/model/pictures.h"
+#include "photo/model/srgb.h"
+#include "photo/simulate/simulate.h"
+#include "photo/simulate/truth.h"
 
 using namespace velmaro::photo;
 

@@ -4,8 +4,8 @@
 #include <stdexcept>
 #include <vector>
 
-#include "photo/pictures.h"
-#include "photo/schedule.h"
+#include "photo/model/pictures.h"
+#include "photo/simulate/schedule.h"
 
 using namespace velmaro::photo;
 

@@ -12,14 +12,14 @@
 #include <string>
 #include <vector>
 
-#include "photo/codec.h"
+#include "photo/model/codec.h"
 #include "tests/photo/program_run.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kReadable = VELMARO_PHOTO_TEST_INPUTS "/../fuzz/seeds-readable/readable.jpg";
+const std::string kReadable = VELMARO_PHOTO_READABLE;
 
 class ReadCommand : public ProgramRun {
 protected:
@@ -42,7 +42,7 @@ TEST_F(ReadCommand, BadInputEndsWithStatusTwoAndOneLineNamingTheFileAndTheReason
     } cases[] = {
         {"a missing file", (dir / "missing.jpg").string(), "no such file"},
         {"a directory", dir.string(), "is a directory"},
-        {"an empty file", Write("empty.jpg", ""), "not a JPEG or PNG image"},
+        {"an empty file", Write("empty.jpg", ""), "the file is empty"},
         {"a text file", Write("notes.txt", "Exposure 1/250, lines 212 to 486\n"), "not a JPEG or PNG image"},
         {"a readable photograph's JPEG cut short", Write("cut.jpg", readable.substr(0, 30000)),
          "not a readable JPEG image: Corrupt JPEG data: premature end of data segment"},
@@ -83,4 +83,14 @@ TEST_F(ReadCommand, AReadablePhotographGivesStatusZeroAndTheReading) {
     EXPECT_FALSE(json.contains("error")) << run.out;
     EXPECT_EQ(212, json.value("first_line", 0)) << run.out;
     EXPECT_EQ(486, json.value("last_line", 0)) << run.out;
+}
+
+TEST_F(ReadCommand, AMistakeOnTheCommandLineSaysWhereHelpIs) {
+    Outcome run = Run("");
+    EXPECT_EQ(2, run.status);
+    EXPECT_NE(std::string::npos, run.err.find("velmaro-photo --help lists the commands")) << run.err;
+    run = Run("read");
+    EXPECT_EQ(2, run.status);
+    EXPECT_NE(std::string::npos, run.err.find("velmaro-photo read --help lists its options")) << run.err;
+    EXPECT_EQ(1, std::count(run.err.begin(), run.err.end(), '\n')) << run.err;
 }

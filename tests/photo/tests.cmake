@@ -1,44 +1,44 @@
 # Tests of velmaro-photo, included by photo/CMakeLists.txt. Every test is added here,
 # in the project's top directory, so that another build can include the test list.
-find_package(GTest QUIET)
-if(NOT GTest_FOUND)
-  set(GOOGLETEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources")
-  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
-  set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
-  add_subdirectory(${GOOGLETEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
-  add_library(GTest::gtest_main ALIAS gtest_main)
-endif()
+find_package(GTest REQUIRED)
 
 set(PHOTO_TESTS_DIR ${CMAKE_CURRENT_LIST_DIR})
-set(SIMULATION_TESTS ${PHOTO_TESTS_DIR}/timing_test.cpp ${PHOTO_TESTS_DIR}/pictures_test.cpp ${PHOTO_TESTS_DIR}/physics_test.cpp)
-if(NOT WIN32)  # runs the program through a POSIX shell
-  list(APPEND SIMULATION_TESTS ${PHOTO_TESTS_DIR}/simulate_command_test.cpp)
-endif()
-add_executable(photo_simulation_test ${SIMULATION_TESTS})
-target_link_libraries(photo_simulation_test PRIVATE photo_core GTest::gtest_main)
-target_compile_definitions(photo_simulation_test PRIVATE
-  VELMARO_PHOTO_PROGRAM="$<TARGET_FILE:velmaro-photo>")
-add_dependencies(photo_simulation_test velmaro-photo)
-add_test(NAME photo_simulation COMMAND photo_simulation_test)
-set_tests_properties(photo_simulation PROPERTIES TIMEOUT 300)
+# photo_test(name LIBRARIES... SOURCES...): one test program, run as one test.
+function(photo_test name)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "LIBRARIES;SOURCES")
+  add_executable(${name}_test ${arg_SOURCES})
+  target_link_libraries(${name}_test PRIVATE ${arg_LIBRARIES} GTest::gtest_main)
+  add_test(NAME ${name} COMMAND ${name}_test)
+  set_tests_properties(${name} PROPERTIES TIMEOUT 300)
+endfunction()
 
-add_executable(photo_reader_test ${PHOTO_TESTS_DIR}/reader_test.cpp)
-target_link_libraries(photo_reader_test PRIVATE photo_core GTest::gtest_main)
-add_test(NAME photo_reader COMMAND photo_reader_test)
-set_tests_properties(photo_reader PROPERTIES TIMEOUT 300)
+# The screen's model and the simulator's physics, measured on its photographs.
+photo_test(photo_simulation LIBRARIES photo_simulate
+  SOURCES ${PHOTO_TESTS_DIR}/timing_test.cpp ${PHOTO_TESTS_DIR}/pictures_test.cpp ${PHOTO_TESTS_DIR}/physics_test.cpp)
 
-# Reading files from anyone: decoding, the reader's refusals, and the read command.
-set(READING_TESTS ${PHOTO_TESTS_DIR}/decode_test.cpp ${PHOTO_TESTS_DIR}/read_photo_test.cpp)
-if(NOT WIN32)  # runs the program through a POSIX shell
-  list(APPEND READING_TESTS ${PHOTO_TESTS_DIR}/read_command_test.cpp)
+# The reader's stages, each fed simulated photographs or made-up profiles.
+photo_test(photo_read_stages LIBRARIES photo_read photo_simulate SOURCES ${PHOTO_TESTS_DIR}/read_stages_test.cpp)
+
+# Reading files from anyone: decoding and the reader's refusals. The reader alone, with
+# the model: it builds without the simulator and the command line.
+photo_test(photo_read_files LIBRARIES photo_read
+  SOURCES ${PHOTO_TESTS_DIR}/decode_test.cpp ${PHOTO_TESTS_DIR}/read_photo_test.cpp)
+target_compile_definitions(photo_read_files_test PRIVATE VELMARO_PHOTO_READABLE="${PHOTO_TESTS_DIR}/fuzz/seeds-readable/readable.jpg")
+
+# The command line: the report, and the program run as a user would (through a POSIX shell).
+set(CLI_TESTS ${PHOTO_TESTS_DIR}/report_test.cpp)
+if(NOT WIN32)
+  list(APPEND CLI_TESTS ${PHOTO_TESTS_DIR}/read_command_test.cpp ${PHOTO_TESTS_DIR}/simulate_command_test.cpp)
 endif()
-add_executable(photo_reading_test ${READING_TESTS})
-target_link_libraries(photo_reading_test PRIVATE photo_core GTest::gtest_main)
-target_compile_definitions(photo_reading_test PRIVATE VELMARO_PHOTO_TEST_INPUTS="${PHOTO_TESTS_DIR}/inputs"
-  VELMARO_PHOTO_PROGRAM="$<TARGET_FILE:velmaro-photo>")
-add_dependencies(photo_reading_test velmaro-photo)
-add_test(NAME photo_reading COMMAND photo_reading_test)
-set_tests_properties(photo_reading PROPERTIES TIMEOUT 300)
+photo_test(photo_cli LIBRARIES photo_cli SOURCES ${CLI_TESTS})
+target_compile_definitions(photo_cli_test PRIVATE VELMARO_PHOTO_PROGRAM="$<TARGET_FILE:velmaro-photo>"
+  VELMARO_PHOTO_READABLE="${PHOTO_TESTS_DIR}/fuzz/seeds-readable/readable.jpg")
+add_dependencies(photo_cli_test velmaro-photo)
+
+# Which library may include which: the reader never the simulator or the command line,
+# the model none of the others.
+add_test(NAME photo_include_direction
+         COMMAND ${CMAKE_COMMAND} -DPHOTO_DIR=${CMAKE_CURRENT_SOURCE_DIR} -P ${PHOTO_TESTS_DIR}/include_direction.cmake)
 
 # The reader under libFuzzer with AddressSanitizer and UndefinedBehaviorSanitizer: any
 # bytes as an image file. The reader's sources are built once more, instrumented; the
@@ -46,18 +46,18 @@ set_tests_properties(photo_reading PROPERTIES TIMEOUT 300)
 option(VELMARO_PHOTO_FUZZ "Build the reader's fuzz target (clang only)" ON)
 if(VELMARO_PHOTO_FUZZ AND CMAKE_CXX_COMPILER_ID MATCHES "Clang" AND NOT WIN32)
   set(PHOTO_FUZZ_FLAGS -fno-sanitize-recover=all -fno-omit-frame-pointer -g -O2)
-  # camera.cpp: the homography that the reader shares with the simulator. Comparisons
-  # are not traced: the reader compares measurements, not magic values, and tracing
-  # them made each run three times slower.
-  add_library(photo_reader_fuzzing STATIC ${READER_SOURCES} ${SHARED_SOURCES} camera.cpp)
-  target_include_directories(photo_reader_fuzzing PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/..)
-  target_include_directories(photo_reader_fuzzing SYSTEM PUBLIC ${OpenCV_INCLUDE_DIRS})
-  target_link_libraries(photo_reader_fuzzing PUBLIC opencv_core opencv_imgproc JPEG::JPEG PNG::PNG)
-  target_compile_options(photo_reader_fuzzing PRIVATE -fsanitize=fuzzer-no-link,address,undefined
+  # The model and the reader, from their own source lists; comparisons are not traced:
+  # the reader compares measurements, not magic values, and tracing them made each run
+  # three times slower.
+  add_library(photo_read_fuzzing STATIC ${MODEL_SOURCES} ${READ_SOURCES})
+  target_include_directories(photo_read_fuzzing PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/..)
+  target_include_directories(photo_read_fuzzing SYSTEM PUBLIC ${OpenCV_INCLUDE_DIRS})
+  target_link_libraries(photo_read_fuzzing PUBLIC opencv_core opencv_imgproc JPEG::JPEG PNG::PNG)
+  target_compile_options(photo_read_fuzzing PRIVATE -fsanitize=fuzzer-no-link,address,undefined
                          -fno-sanitize-coverage=trace-cmp ${PHOTO_FUZZ_FLAGS})
 
   add_executable(read_photo_fuzz ${PHOTO_TESTS_DIR}/fuzz/read_photo_fuzz.cpp)
-  target_link_libraries(read_photo_fuzz PRIVATE photo_reader_fuzzing)
+  target_link_libraries(read_photo_fuzz PRIVATE photo_read_fuzzing)
   target_compile_options(read_photo_fuzz PRIVATE -fsanitize=fuzzer,address,undefined ${PHOTO_FUZZ_FLAGS})
   target_link_options(read_photo_fuzz PRIVATE -fsanitize=fuzzer,address,undefined)
 

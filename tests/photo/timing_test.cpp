@@ -3,7 +3,7 @@
 
 #include <stdexcept>
 
-#include "photo/timing.h"
+#include "photo/model/timing.h"
 
 using namespace velmaro::photo;
 

@@ -8,8 +8,8 @@
 #include <stdexcept>
 #include <vector>
 
-#include "photo/image.h"
-#include "photo/reading.h"
+#include "photo/read/image.h"
+#include "photo/read/reading.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace velmaro::photo;

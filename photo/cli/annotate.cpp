@@ -1,0 +1,102 @@
+#include "photo/cli/annotate.h"
+
+#include <opencv2/imgproc.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+#include "photo/cli/report.h"
+#include "photo/model/geometry.h"
+#include "photo/model/pictures.h"
+
+namespace velmaro::photo {
+
+namespace {
+
+const cv::Scalar kPieceColour(0, 200, 255), kRulerColour(255, 160, 0), kEdgeColour(0, 0, 255), kTextColour(0, 255, 0);
+
+cv::Point ToPixel(cv::Point2d p) { return {static_cast<int>(std::lround(p.x - 0.5)), static_cast<int>(std::lround(p.y - 0.5))}; }
+
+void Label(cv::Mat& image, const std::string& text, cv::Point at, double scale, const cv::Scalar& colour) {
+    const int thickness = std::max(1, static_cast<int>(scale * 2));
+    cv::putText(image, text, at, cv::FONT_HERSHEY_SIMPLEX, scale, cv::Scalar(0, 0, 0), thickness + 2 * std::max(1, thickness / 2), cv::LINE_AA);
+    cv::putText(image, text, at, cv::FONT_HERSHEY_SIMPLEX, scale, colour, thickness, cv::LINE_AA);
+}
+
+// A line across the screen at line coordinate u (at the middle column) with a slope.
+void EdgeLine(cv::Mat& image, const cv::Matx33d& grid, double u, double slope, int width, int thickness) {
+    const double middle = width / 2.0;
+    const cv::Point2d left = Apply(grid, {0, u - slope * middle}), right = Apply(grid, {static_cast<double>(width), u + slope * middle});
+    cv::line(image, ToPixel(left), ToPixel(right), kEdgeColour, thickness, cv::LINE_AA);
+}
+
+}  // namespace
+
+cv::Mat Annotate(const cv::Mat& original, const Reading& r) {
+    cv::Mat image;
+    if (original.channels() == 1) cv::cvtColor(original, image, cv::COLOR_GRAY2BGR);
+    else image = original.clone();
+    const int thickness = std::max(1, image.cols / 1000);
+    const double textScale = std::max(0.5, image.cols / 2500.0);
+    for (const auto& outline : r.findings.pieces) {
+        std::vector<cv::Point> polygon;
+        for (const cv::Point2f& p : outline) polygon.push_back(ToPixel(p));
+        cv::polylines(image, polygon, true, kPieceColour, thickness, cv::LINE_AA);
+    }
+    const ScreenLayout layout = LayoutFor(r.width, r.height);
+    for (std::size_t g = 0; g < r.findings.grids.size(); ++g) {
+        const cv::Matx33d& grid = r.findings.grids[g];
+        const double top = std::max(0.0, r.findings.gridLines[g].first), bottom = std::min<double>(r.height, r.findings.gridLines[g].second);
+        const double left = layout.rulerLeft, right = layout.rulerLeft + kRulerWidth;
+        std::vector<cv::Point> ruler = {ToPixel(Apply(grid, {left, top})), ToPixel(Apply(grid, {right, top})),
+                                        ToPixel(Apply(grid, {right, bottom})), ToPixel(Apply(grid, {left, bottom}))};
+        cv::polylines(image, ruler, true, kRulerColour, thickness, cv::LINE_AA);
+        if (!r.labelSeen) continue;
+        for (int label = kLabelStep; label <= r.height; label += kLabelStep) {
+            if (label - 0.5 < top || label - 0.5 > bottom) continue;
+            const cv::Point at = ToPixel(Apply(grid, {right + 45.0, label - 0.5}));
+            cv::line(image, ToPixel(Apply(grid, {right + 5.0, label - 0.5})), ToPixel(Apply(grid, {right + 40.0, label - 0.5})),
+                     kTextColour, thickness, cv::LINE_AA);
+            Label(image, std::to_string(label), at + cv::Point(0, static_cast<int>(8 * textScale)), textScale, kTextColour);
+        }
+    }
+    if (!r.findings.grids.empty()) {
+        auto gridFor = [&](double u) -> const cv::Matx33d& {
+            std::size_t best = 0;
+            double distance = INFINITY;
+            for (std::size_t g = 0; g < r.findings.grids.size(); ++g) {
+                const auto [first, last] = r.findings.gridLines[g];
+                const double d = u < first ? first - u : u > last ? u - last : 0;
+                if (d < distance) distance = d, best = g;
+            }
+            return r.findings.grids[best];
+        };
+        // The edges where the exposure began and ended, each with the phase then shown,
+        // written left of the bars.
+        const double phaseColumn = std::max(10.0, layout.BarColumn(-1, kBars) - 150.0);
+        auto edge = [&](const std::optional<double>& u, double slope, const std::optional<int>& phase, const char* what,
+                        double below) {
+            if (!u) return;
+            const cv::Matx33d& grid = gridFor(*u);
+            EdgeLine(image, grid, *u, slope, r.width, 2 * thickness);
+            if (!phase) return;
+            const cv::Point at = ToPixel(Apply(grid, {phaseColumn, *u + below}));
+            Label(image, std::string(what) + " phase " + std::to_string(*phase), at, textScale, kEdgeColour);
+        };
+        edge(r.findings.startEdge, r.findings.startSlope, r.firstPhase, "from", 10);
+        edge(r.findings.endEdge, r.findings.endSlope, r.lastPhase, "to", -4);
+    }
+    // The report, line by line, in the top left corner.
+    const std::string report = HumanReport(r);
+    int y = static_cast<int>(40 * textScale);
+    for (std::size_t from = 0; from < report.size();) {
+        const std::size_t to = report.find('\n', from);
+        Label(image, report.substr(from, to - from), {static_cast<int>(20 * textScale), y}, textScale, kTextColour);
+        y += static_cast<int>(40 * textScale);
+        from = to == std::string::npos ? report.size() : to + 1;
+    }
+    return image;
+}
+
+}  // namespace velmaro::photo

@@ -1,0 +1,204 @@
+#include "photo/read/band.h"
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+
+#include "photo/read/robust.h"
+
+namespace velmaro::photo {
+
+namespace {
+
+constexpr int kGap = 3;         // samples left out on each side of an edge (its blur)
+constexpr int kRun = 16;        // samples averaged on each side of an edge
+constexpr int kShortestRun = 4; // samples: a side needs at least this many
+constexpr double kStep = 0.035; // edge contrast (in - out) / (in + out) below which no edge stands out
+constexpr int kScreenEdge = 6;  // samples at the screen's top and bottom that blur dims
+
+// Where a group's band lies: its start edge (brighter below) and end edge (brighter above),
+// each nullopt where the band touches the screen's top or bottom.
+struct GroupBand {
+    std::optional<double> start, end;  // line coordinates, from the profile's first row
+    double ratio = INFINITY;           // lit-band level over the rest's, both less black
+    double x = 0;
+};
+
+// Line coordinate of sample j's middle.
+double U(double j) { return (j + 0.5) / kSamplesPerLine; }
+
+struct Sides {
+    double above, below;
+};
+
+// Mean levels above and below sample j. The screen's own top and bottom lines, dimmed
+// by blur, are left out.
+// Windows stay within [from, to) when given: away from the band's other edge.
+std::optional<Sides> SidesOf(const std::vector<double>& sums, int j, int from = 0, int to = 1 << 30) {
+    const int n = std::min(static_cast<int>(sums.size()) - 1 - kScreenEdge, to);
+    const int aboveFrom = std::max({kScreenEdge, j - kGap - kRun, from}), aboveTo = j - kGap;
+    const int belowFrom = j + kGap, belowTo = std::min(n, j + kGap + kRun);
+    if (aboveTo - aboveFrom < kShortestRun || belowTo - belowFrom < kShortestRun) return std::nullopt;
+    return Sides{(sums[aboveTo] - sums[aboveFrom]) / (aboveTo - aboveFrom), (sums[belowTo] - sums[belowFrom]) / (belowTo - belowFrom)};
+}
+
+// Where the profile crosses the middle of two levels near sample j, to a fraction.
+double Crossing(const std::vector<float>& v, int j, double level) {
+    const int from = std::max(1, j - kGap - 2), to = std::min(static_cast<int>(v.size()) - 1, j + kGap + 2);
+    double best = j, distance = INFINITY;
+    for (int i = from; i <= to; ++i) {
+        const double a = v[i - 1] - level, b = v[i] - level;
+        if ((a < 0) == (b < 0)) continue;
+        const double at = i - 1 + a / (a - b);
+        if (std::abs(at - j) < distance) distance = std::abs(at - j), best = at;
+    }
+    return U(best);
+}
+
+GroupBand BandOfGroup(const std::vector<float>& v, double black) {
+    std::vector<double> sums(v.size() + 1, 0.0);
+    double brightest = 0;
+    for (std::size_t i = 0; i < v.size(); ++i) sums[i + 1] = sums[i] + (v[i] - black), brightest = std::max<double>(brightest, v[i] - black);
+    // In the dark, glow and noise make large contrasts of small steps: a step must also be
+    // a share of the brightest light.
+    const double smallest = kStep * brightest;
+    // Edges stand out by their contrast and lie where the step is largest.
+    double rise = 0, fall = 0;
+    int riseAt = -1, fallAt = -1;
+    Sides riseSides{}, fallSides{};
+    for (int j = 0; j < static_cast<int>(v.size()); ++j) {
+        const auto sides = SidesOf(sums, j);
+        if (!sides || sides->above + sides->below <= 0) continue;
+        const double step = sides->below - sides->above;
+        const double contrast = step / (sides->below + sides->above);
+        if (contrast > kStep && step > std::max(rise, smallest)) rise = step, riseAt = j, riseSides = *sides;
+        if (contrast < -kStep && step < std::min(fall, -smallest)) fall = step, fallAt = j, fallSides = *sides;
+    }
+    GroupBand g;
+    if (riseAt >= 0) g.start = Crossing(v, riseAt, black + (riseSides.above + riseSides.below) / 2);
+    if (fallAt >= 0) g.end = Crossing(v, fallAt, black + (fallSides.above + fallSides.below) / 2);
+    // Where the part between the two edges is thinner than the windows, the windows would
+    // reach across it, and blur keeps its middle from its full level. Blur keeps the
+    // part's area, though: its level is the area over its width, the width between the
+    // edges found at the middle of the levels; a few rounds settle both.
+    if (riseAt >= 0 && fallAt >= 0 && std::abs(riseAt - fallAt) < 2 * (kGap + kRun)) {
+        const bool thinBand = riseAt < fallAt;
+        const double outside = thinBand ? (riseSides.above + fallSides.below) / 2 : (riseSides.below + fallSides.above) / 2;
+        const int from = std::max(0, std::min(riseAt, fallAt) - kGap - 2);
+        const int to = std::min(static_cast<int>(v.size()) - 1, std::max(riseAt, fallAt) + kGap + 2);
+        double area = 0;  // of the part's difference from the outside, in samples
+        for (int i = from; i <= to; ++i) area += (v[i] - black) - outside;
+        // The part's extreme sample, and the nearest crossings of a level on either side.
+        int extreme = from;
+        for (int i = from; i <= to; ++i)
+            if (thinBand ? v[i] > v[extreme] : v[i] < v[extreme]) extreme = i;
+        auto crossing = [&](double level, int step) -> std::optional<double> {
+            for (int i = extreme; i + step >= from && i + step <= to; i += step) {
+                const double a = v[i] - level, b = v[i + step] - level;
+                if ((a < 0) != (b < 0)) return U(i + step * a / (a - b));
+            }
+            return std::nullopt;
+        };
+        for (int round = 0; round < 4; ++round) {
+            const double width = std::max(0.5, std::abs(*g.end - *g.start) * kSamplesPerLine);
+            const double inside = outside + area / width;
+            const double level = black + (inside + outside) / 2;
+            const auto above = crossing(level, -1), below = crossing(level, +1);
+            if (!above || !below) break;
+            if (thinBand) g.start = above, g.end = below, riseSides.below = fallSides.above = inside;
+            else g.end = above, g.start = below, riseSides.above = fallSides.below = inside;
+        }
+    }
+    if (riseAt >= 0) g.ratio = riseSides.below / std::max(riseSides.above, 1e-9);
+    if (fallAt >= 0) {
+        const double ratio = fallSides.above / std::max(fallSides.below, 1e-9);
+        g.ratio = riseAt >= 0 ? std::min(g.ratio, ratio) : ratio;
+    }
+    return g;
+}
+
+// Least-squares line through (x, y), refitted without points beyond three spreads.
+std::pair<double, double> FitLine(const std::vector<double>& x, const std::vector<double>& y, double centre) {
+    std::vector<bool> use(x.size(), true);
+    double a = 0, b = 0;
+    for (int round = 0; round < 2; ++round) {
+        double n = 0, sx = 0, sy = 0, sxx = 0, sxy = 0;
+        for (std::size_t i = 0; i < x.size(); ++i) {
+            if (!use[i]) continue;
+            const double dx = x[i] - centre;
+            n += 1, sx += dx, sy += y[i], sxx += dx * dx, sxy += dx * y[i];
+        }
+        const double d = n * sxx - sx * sx;
+        b = d > 1e-9 ? (n * sxy - sx * sy) / d : 0;
+        a = (sy - b * sx) / n;
+        std::vector<double> residuals;
+        for (std::size_t i = 0; i < x.size(); ++i) residuals.push_back(std::abs(y[i] - a - b * (x[i] - centre)));
+        const double spread = RobustSpread(residuals) + 0.05;
+        for (std::size_t i = 0; i < x.size(); ++i) use[i] = residuals[i] <= 3 * spread;
+    }
+    return {a, b};
+}
+
+}  // namespace
+
+std::optional<Band> FindBand(const WhiteProfile& profile) {
+    const int groups = profile.values.cols;
+    const double extent = static_cast<double>(profile.values.rows) / kSamplesPerLine;
+    std::vector<GroupBand> found;
+    for (int g = 0; g < groups; ++g) {
+        std::vector<float> v(profile.values.rows);
+        float last = static_cast<float>(profile.black);
+        for (int j = 0; j < profile.values.rows; ++j) {
+            if (!std::isnan(profile.values(j, g))) last = profile.values(j, g);
+            v[j] = last;
+        }
+        GroupBand band = BandOfGroup(v, profile.black);
+        band.x = profile.groupColumns[g];
+        if (band.start || band.end) found.push_back(band);
+    }
+    if (found.empty()) return std::nullopt;
+    // The most common shape wins: which edges lie on the screen, and in what order.
+    std::map<int, int> shapes;
+    auto shapeOf = [](const GroupBand& g) { return (g.start ? 1 : 0) + (g.end ? 2 : 0) + (g.start && g.end && *g.end < *g.start ? 4 : 0); };
+    for (const GroupBand& g : found) ++shapes[shapeOf(g)];
+    const int shape = std::max_element(shapes.begin(), shapes.end(), [](auto& a, auto& b) { return a.second < b.second; })->first;
+    Band band;
+    band.startAtTop = !(shape & 1), band.endAtBottom = !(shape & 2), band.wraps = shape & 4;
+    std::vector<double> xs, starts, ends, lengths, ratios;
+    for (const GroupBand& g : found) {
+        if (shapeOf(g) != shape) continue;
+        xs.push_back(g.x);
+        starts.push_back(g.start.value_or(0));
+        ends.push_back(g.end.value_or(extent));
+        lengths.push_back(band.wraps ? extent - starts.back() + ends.back() : ends.back() - starts.back());
+        ratios.push_back(g.ratio);
+    }
+    // Lines lit m + 1 times over lines lit m times.
+    const double ratio = Median(ratios);
+    band.passes = ratio > 8 ? 0 : std::max(0, static_cast<int>(std::lround(1 / (ratio - 1))));
+    const double middle = profile.width / 2.0;
+    std::tie(band.start, band.startSlope) = FitLine(xs, starts, middle);
+    std::tie(band.end, band.endSlope) = FitLine(xs, ends, middle);
+    if (band.startAtTop) band.start = 0, band.startSlope = 0;
+    if (band.endAtBottom) band.end = extent, band.endSlope = 0;
+    band.start += profile.firstU, band.end += profile.firstU;
+    double mean = 0, square = 0;
+    for (double l : lengths) mean += l, square += l * l;
+    mean /= lengths.size();
+    band.length = mean;
+    band.lengthSpread = lengths.size() > 1 ? std::sqrt(std::max(0.0, square / lengths.size() - mean * mean) / (lengths.size() - 1)) : 1;
+
+    const double top = profile.firstU, bottom = profile.firstU + extent;
+    if (band.wraps) {
+        band.atStart = {band.start, bottom};
+        band.atEnd = {top, band.end};
+        band.beforeStart = band.afterEnd = {band.end, band.start};
+    } else {
+        band.atStart = band.atEnd = {band.start, band.end};
+        band.beforeStart = {top, band.start};
+        band.afterEnd = {band.end, bottom};
+    }
+    return band;
+}
+
+}  // namespace velmaro::photo

@@ -1,0 +1,85 @@
+#include "photo/read/bars.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+
+#include "photo/read/sample.h"
+
+namespace velmaro::photo {
+
+namespace {
+
+constexpr double kWholePass = 0.3;  // a count may miss a whole number of passes by this much
+
+double Mean(const cv::Mat1f& row, int from, int count) {
+    double sum = 0;
+    int used = 0;
+    for (int i = from; i < from + count; ++i)
+        if (!std::isnan(row(0, i))) sum += row(0, i), ++used;
+    return used ? sum / used : NAN;
+}
+
+}  // namespace
+
+cv::Mat1f BarSharesByLine(const cv::Mat1b& sharp, const ScreenView& view, const Columns& columns, double black,
+                          int height) {
+    std::vector<double> all = columns.barWhite;
+    std::vector<int> starts;
+    for (const auto& bar : columns.bars) {
+        starts.push_back(static_cast<int>(all.size()));
+        all.insert(all.end(), bar.begin(), bar.end());
+    }
+    const cv::Mat1f samples = SampleView(sharp, view, all, Positions(0.5, height, 1));
+    cv::Mat1f shares(height, kBars, NAN);
+    for (int n = 0; n < height; ++n) {
+        const cv::Mat1f row = samples.row(n);
+        const double white = Mean(row, 0, static_cast<int>(columns.barWhite.size()));
+        if (!(white - black > 0)) continue;
+        for (int j = 0; j < kBars; ++j) {
+            const double bar = Mean(row, starts[j], static_cast<int>(columns.bars[j].size()));
+            shares(n, j) = static_cast<float>((bar - black) / (white - black));
+        }
+    }
+    return shares;
+}
+
+std::optional<BarShares> MeanShares(const cv::Mat1f& byLine, double from, double to) {
+    BarShares mean{};
+    const int first = std::max(0, static_cast<int>(std::ceil(from - 0.5))), last = std::min(byLine.rows - 1, static_cast<int>(std::floor(to - 0.5)));
+    for (int j = 0; j < kBars; ++j) {
+        double sum = 0;
+        int count = 0;
+        for (int n = first; n <= last; ++n)
+            if (!std::isnan(byLine(n, j))) sum += byLine(n, j), ++count;
+        if (count == 0) return std::nullopt;
+        mean[j] = sum / count;
+    }
+    return mean;
+}
+
+PhaseShares SharesOfPhases(const BarShares& bars) {
+    PhaseShares shares{};
+    double below = 0;
+    for (int p = 0; p < kPhases; ++p) {
+        const double upTo = p < kBars ? std::clamp(bars[p], 0.0, 1.0) : 1.0;
+        shares[p] = std::max(0.0, upTo - below);
+        below = std::max(below, upTo);
+    }
+    return shares;
+}
+
+std::optional<PhaseCounts> CountPhases(const BarShares& bars, int passes) {
+    if (passes <= 0) return std::nullopt;
+    const PhaseShares shares = SharesOfPhases(bars);
+    PhaseCounts counts{};
+    for (int p = 0; p < kPhases; ++p) {
+        const double passesOfPhase = shares[p] * passes;
+        counts[p] = static_cast<int>(std::lround(passesOfPhase));
+        if (std::abs(passesOfPhase - counts[p]) > kWholePass) return std::nullopt;
+    }
+    if (std::accumulate(counts.begin(), counts.end(), 0) != passes) return std::nullopt;
+    return counts;
+}
+
+}  // namespace velmaro::photo

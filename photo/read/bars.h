@@ -1,0 +1,35 @@
+// The bars as a clock. Bar j is black in phases j..4 and white in phases 0..j-1, so on
+// a line its brightness over the white beside it is the share of the line's light that
+// came from phases below j; the four bars give the share of every phase.
+#pragma once
+
+#include <opencv2/core.hpp>
+
+#include <array>
+#include <optional>
+#include <utility>
+
+#include "photo/model/pictures.h"
+#include "photo/read/view.h"
+
+namespace velmaro::photo {
+
+using BarShares = std::array<double, kBars>;     // bar j + 1 over white, 0 ... 1
+using PhaseShares = std::array<double, kPhases>;  // of the light, by phase
+using PhaseCounts = std::array<int, kPhases>;     // passes, by phase
+
+// Bar shares of each line 1..height (row n - 1); NaN where a bar is off the screen or
+// the line is unlit.
+cv::Mat1f BarSharesByLine(const cv::Mat1b& sharp, const ScreenView& view, const Columns& columns, double black,
+                          int height);
+
+// The mean shares of the lines whose middles lie in [from, to] (line coordinates).
+std::optional<BarShares> MeanShares(const cv::Mat1f& byLine, double from, double to);
+
+PhaseShares SharesOfPhases(const BarShares& bars);
+
+// How many of `passes` passes showed each phase; nullopt when the shares do not come
+// out as whole passes.
+std::optional<PhaseCounts> CountPhases(const BarShares& bars, int passes);
+
+}  // namespace velmaro::photo

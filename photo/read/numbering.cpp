@@ -1,0 +1,127 @@
+#include "photo/read/numbering.h"
+
+#include <opencv2/imgproc.hpp>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <vector>
+
+#include "photo/read/sample.h"
+
+namespace velmaro::photo {
+
+namespace {
+
+// Columns whose content tells lines apart beyond their parity: ticks, arrows, labels.
+constexpr int kMarginColumns[] = {kMarginFirst,     kMarginFirst + 1, kMarginFirst + 2, kMarginFirst + 3,
+                                   kMarginFirst + 4, kMarginFirst + 5, kMarginFirst + 6, kMarginLast,
+                                   Mirrored(kMarginLast),     Mirrored(kMarginLast - 1), Mirrored(kMarginLast - 2),
+                                   Mirrored(kMarginLast - 3), Mirrored(kMarginLast - 4), Mirrored(kMarginLast - 5),
+                                   Mirrored(kMarginLast - 6), Mirrored(kMarginFirst)};
+constexpr int kEdgeColumns[] = {1, 2, 3, Mirrored(3), Mirrored(2), Mirrored(1)};  // inside the edge strips
+constexpr double kMarginMiddle = (kMarginFirst + kMarginLast) / 2.0;
+constexpr double kStandsOut = 1.25;
+constexpr int kBeyondOutline = 3;  // lines
+constexpr double kLitRow = 0.5;  // of the brightest row's white
+constexpr std::size_t kSampledRows = 60;  // rows that rank all offsets
+constexpr std::size_t kFinalists = 12;    // offsets compared on every row
+constexpr double kBlurs[] = {0.3, 0.45, 0.6, 0.75, 0.9, 1.1, 1.3};  // lines
+
+double MeanOf(const cv::Mat1f& rows, int row, const int* columns, int count) {
+    double sum = 0;
+    int used = 0;
+    for (int i = 0; i < count; ++i) {
+        const float v = rows(row, columns[i]);
+        if (!std::isnan(v)) sum += v, ++used;
+    }
+    return used ? sum / used : std::nan("");
+}
+
+}  // namespace
+
+std::optional<Numbering> NumberLines(const cv::Mat1b& sharp, const Grid& grid, const ScreenLayout& layout,
+                                     const cv::Mat1f& rulerLinear) {
+    // The outline comes from a coarse overview: a few lines beyond it may still be lit.
+    const int first = static_cast<int>(std::ceil(grid.firstU)) + 1 - kBeyondOutline;
+    const int last = static_cast<int>(std::floor(grid.lastU)) + kBeyondOutline;
+    if (last - first < 2) return std::nullopt;
+    const cv::Mat1f rows = SampleScreen(sharp, grid.screenToPhoto, Positions(layout.rulerLeft + 0.5, kRulerWidth, 1),
+                                        Positions(first - 0.5, last - first + 1, 1));
+
+    // Each row as a share of its own white, taken from the margins on both sides (the
+    // light may fall off across the ruler). Only rows lit from one margin to the other
+    // count: a slanted band lights only part of its edge rows.
+    std::vector<double> leftWhite(rows.rows), rightWhite(rows.rows), black(rows.rows);
+    double brightest = 0;
+    for (int r = 0; r < rows.rows; ++r) {
+        leftWhite[r] = MeanOf(rows, r, kMarginColumns, 8);
+        rightWhite[r] = MeanOf(rows, r, kMarginColumns + 8, 8);
+        black[r] = MeanOf(rows, r, kEdgeColumns, 6);
+        if (!std::isnan(leftWhite[r] + rightWhite[r] + black[r]))
+            brightest = std::max(brightest, std::min(leftWhite[r], rightWhite[r]) - black[r]);
+    }
+    std::vector<int> lit;
+    for (int r = 0; r < rows.rows; ++r)
+        if (std::min(leftWhite[r], rightWhite[r]) - black[r] > kLitRow * brightest) lit.push_back(r);
+    if (lit.size() < 3) return std::nullopt;
+    auto whiteAt = [&](int r, int x) { return leftWhite[r] + (rightWhite[r] - leftWhite[r]) * (x - kMarginMiddle) / (Mirrored(0) - 2 * kMarginMiddle); };
+
+    // The rows as shares of white, once.
+    cv::Mat1f shares(static_cast<int>(lit.size()), kTellingLast - kTellingFirst + 1);
+    for (std::size_t i = 0; i < lit.size(); ++i) {
+        const int r = lit[i];
+        for (int x = kTellingFirst; x <= kTellingLast; ++x) {
+            const double v = (rows(r, x) - black[r]) / (whiteAt(r, x) - black[r]);
+            shares(static_cast<int>(i), x - kTellingFirst) = std::isnan(v) ? 0.0f : static_cast<float>(v);
+        }
+    }
+    struct Candidate {
+        int offset;
+        double mismatch;
+    };
+    const int firstRow = first + lit.front(), lastRow = first + lit.back();  // grid line numbers
+    auto mismatch = [&](const cv::Mat1f& ruler, int offset, std::size_t stride) {
+        double sum = 0;
+        int count = 0;
+        for (std::size_t i = 0; i < lit.size(); i += stride) {
+            const float* row = ruler.ptr<float>(first + lit[i] + offset - 1) + kTellingFirst;
+            const float* share = shares.ptr<float>(static_cast<int>(i));
+            for (int x = 0; x < shares.cols; ++x) sum += (share[x] - row[x]) * (share[x] - row[x]);
+            count += shares.cols;
+        }
+        return count ? sum / count : INFINITY;
+    };
+    auto byMismatch = [](const Candidate& a, const Candidate& b) { return a.mismatch < b.mismatch; };
+    // Every offset that keeps the parity, on a sample of the rows; then the best few on
+    // all of them.
+    std::vector<Candidate> candidates;
+    const std::size_t stride = std::max<std::size_t>(1, lit.size() / kSampledRows);
+    for (int offset = 1 - firstRow; offset + lastRow <= std::min(layout.height, kRulerHeight); ++offset)
+        if (offset % 2 == 0) candidates.push_back({offset, mismatch(rulerLinear, offset, stride)});
+    if (candidates.empty()) return std::nullopt;
+    std::sort(candidates.begin(), candidates.end(), byMismatch);
+    candidates.resize(std::min<std::size_t>(candidates.size(), kFinalists));
+    for (Candidate& c : candidates) c.mismatch = mismatch(rulerLinear, c.offset, 1);
+    std::sort(candidates.begin(), candidates.end(), byMismatch);
+    // The photo is blurred: compare with the ruler blurred as much, which lets the labels
+    // tell the offsets apart more clearly.
+    double best = candidates[0].mismatch;
+    cv::Mat1f sharpest = rulerLinear;
+    for (double sigma : kBlurs) {
+        cv::Mat1f blurred;
+        cv::GaussianBlur(rulerLinear, blurred, cv::Size(0, 0), sigma);
+        const double m = mismatch(blurred, candidates[0].offset, 1);
+        if (m < best) best = m, sharpest = blurred;
+    }
+    for (Candidate& c : candidates) c.mismatch = mismatch(sharpest, c.offset, 1);
+    std::sort(candidates.begin(), candidates.end(), byMismatch);
+    Numbering numbering;
+    numbering.offset = candidates[0].offset;
+    numbering.mismatch = candidates[0].mismatch;
+    numbering.runnerUp = candidates.size() > 1 ? candidates[1].mismatch : INFINITY;
+    numbering.certain = numbering.runnerUp > kStandsOut * numbering.mismatch + 1e-4;
+    return numbering;
+}
+
+}  // namespace velmaro::photo

@@ -1,0 +1,285 @@
+#include "photo/read/reading.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cmath>
+#include <numeric>
+
+#include "photo/model/geometry.h"
+#include "photo/model/pictures.h"
+#include "photo/model/ruler.h"
+#include "photo/read/band.h"
+#include "photo/read/bars.h"
+#include "photo/read/grid.h"
+#include "photo/read/locate.h"
+#include "photo/read/numbering.h"
+#include "photo/read/phases.h"
+#include "photo/read/robust.h"
+#include "photo/read/sample.h"
+#include "photo/read/view.h"
+#include "photo/read/zone.h"
+
+namespace velmaro::photo {
+
+namespace {
+
+constexpr double kSmallestPitch = 1.6;     // photo pixels per line, below which lines cannot be told apart
+constexpr double kFaintestStripes = 0.08;  // stripe modulation below which the photo is too blurred
+constexpr double kRulerSeen = 0.8;         // correlation of the ruler's column profile that shows the ruler
+constexpr int kMostPieces = 3;
+constexpr double kEdgeSettling = 0.3;      // lines: what the edges' quantisation may add to the length
+
+std::string Format(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", value);
+    return text;
+}
+
+struct Located {
+    Piece piece;
+    Grid grid;
+    std::optional<Numbering> numbering;
+};
+
+// The lit pieces with their grids; why none could be used when the list is empty.
+std::vector<Located> LocatePieces(const Photo& photo, const ScreenLayout& layout, const cv::Mat1f& rulerLinear) {
+    const std::vector<Piece> pieces = FindLitRegions(photo.sharp);
+    if (pieces.empty()) throw ReadError("no lit screen found in the photograph");
+    const double longest = pieces[0].LongSide();
+    std::vector<Located> located;
+    std::string why = "no pattern found: the lit parts hold no ruler with line stripes";
+    for (std::size_t i = 0; i < pieces.size() && static_cast<int>(i) < kMostPieces; ++i) {
+        const Piece& piece = pieces[i];
+        if (piece.LongSide() < 0.6 * longest) continue;
+        const Stripes guess = GuessStripes(piece, layout.width);
+        if (guess.pitch < kSmallestPitch) {
+            why = "the pattern is too small to read lines: " + Format(guess.pitch) + " photo pixels per screen line, under " +
+                  Format(kSmallestPitch) + " (photograph it with 2 or more)";
+            continue;
+        }
+        const auto stripes = FindStripes(photo.sharp, piece, layout.width);
+        // The ruler's columns show through blur that hides its line stripes: then the
+        // pattern is there but too blurred to read.
+        const auto rough = FindRuler(photo.sharp, piece, stripes.value_or(guess), layout, rulerLinear);
+        if (!rough) continue;
+        const std::string blurred = "the pattern is too blurred to read lines: its line stripes cannot be told apart";
+        const auto grid = stripes ? FitGrid(photo.sharp, piece, *rough, layout) : std::nullopt;
+        if (!grid || grid->modulation < kFaintestStripes) {
+            if (rough->match > kRulerSeen) why = blurred;
+            continue;
+        }
+        located.push_back({piece, *grid, NumberLines(photo.sharp, *grid, layout, rulerLinear)});
+    }
+    if (located.empty()) throw ReadError(why);
+    return located;
+}
+
+WhiteProfile Profile(const cv::Mat1b& sharp, const ScreenView& view, const Columns& columns, double firstU, double lastU,
+                     int width) {
+    std::vector<double> all;
+    std::vector<int> starts;
+    for (const auto& group : columns.whiteGroups) {
+        starts.push_back(static_cast<int>(all.size()));
+        all.insert(all.end(), group.begin(), group.end());
+    }
+    const int blackStart = static_cast<int>(all.size());
+    all.insert(all.end(), columns.black.begin(), columns.black.end());
+    const int rows = static_cast<int>(std::round((lastU - firstU) * kSamplesPerLine));
+    const cv::Mat1f samples = SampleView(sharp, view, all, Positions(firstU + 0.5 / kSamplesPerLine, rows, 1.0 / kSamplesPerLine));
+    WhiteProfile profile;
+    profile.firstU = firstU;
+    profile.width = width;
+    profile.values.create(rows, static_cast<int>(columns.whiteGroups.size()));
+    std::vector<double> blacks;
+    for (int j = 0; j < rows; ++j) {
+        for (std::size_t g = 0; g < columns.whiteGroups.size(); ++g) {
+            const int from = starts[g], to = g + 1 < starts.size() ? starts[g + 1] : blackStart;
+            double sum = 0;
+            int count = 0;
+            for (int i = from; i < to; ++i)
+                if (!std::isnan(samples(j, i))) sum += samples(j, i), ++count;
+            profile.values(j, static_cast<int>(g)) = count ? static_cast<float>(sum / count) : NAN;
+        }
+        for (int i = blackStart; i < samples.cols; ++i)
+            if (!std::isnan(samples(j, i))) blacks.push_back(samples(j, i));
+    }
+    for (const auto& group : columns.whiteGroups) profile.groupColumns.push_back((group.front() + group.back()) / 2);
+    if (!blacks.empty()) profile.black = Median(blacks);
+    return profile;
+}
+
+PlacedGrid Shifted(const Grid& grid, int offset) {
+    const cv::Matx33d shift(1, 0, 0, 0, 1, -offset, 0, 0, 1);  // absolute u to the grid's u
+    return {grid.screenToPhoto * shift, grid.firstU + offset, grid.lastU + offset};
+}
+
+// The even offset that puts a line coordinate of a grid at a screen line coordinate.
+int EvenOffset(double from, double to) { return 2 * static_cast<int>(std::lround((to - from) / 2)); }
+
+// Two lit pieces of one screen are the parts of a band that wraps over the blanking: the
+// upper one begins at the screen's top, the lower one ends at its bottom. A part without
+// a whole label is placed by that edge.
+std::optional<PlacedGrid> PlaceByScreenEdge(const cv::Mat1b& sharp, const Located& piece, const Located& other,
+                                            const Columns& columns, const ScreenLayout& layout) {
+    const ScreenView alone{{{piece.grid.screenToPhoto, piece.grid.firstU, piece.grid.lastU}}};
+    const auto band = FindBand(Profile(sharp, alone, columns, std::floor(piece.grid.firstU) - 8,
+                                       std::ceil(piece.grid.lastU) + 8, layout.width));
+    if (!band || band->startAtTop || band->endAtBottom || band->wraps) return std::nullopt;
+    const cv::Point2d otherCentre(other.piece.box.center.x, other.piece.box.center.y);
+    const bool upper = Apply(piece.grid.screenToPhoto.inv(), otherCentre).y > (piece.grid.firstU + piece.grid.lastU) / 2;
+    return Shifted(piece.grid, upper ? EvenOffset(band->start, 0) : EvenOffset(band->end, layout.height));
+}
+
+ScreenView Place(const cv::Mat1b& sharp, const std::vector<Located>& pieces, const Columns& columns,
+                 const ScreenLayout& layout, bool& numbered) {
+    ScreenView view;
+    std::vector<const Located*> unplaced;
+    for (const Located& p : pieces) {
+        if (p.numbering && p.numbering->certain) view.grids.push_back(Shifted(p.grid, p.numbering->offset));
+        else unplaced.push_back(&p);
+    }
+    if (pieces.size() == 2) {
+        for (const Located* p : unplaced) {
+            const Located& other = &pieces[0] == p ? pieces[1] : pieces[0];
+            if (auto placed = PlaceByScreenEdge(sharp, *p, other, columns, layout)) view.grids.push_back(*placed);
+        }
+    }
+    numbered = !view.grids.empty();
+    if (!numbered) {  // measured where the largest piece is, its lines unnumbered
+        const Located& p = pieces.front();
+        view.grids.push_back({p.grid.screenToPhoto, p.grid.firstU, p.grid.lastU});
+    }
+    return view;
+}
+
+void ReadCrt(const cv::Mat1b& sharp, const ScreenView& view, const Columns& columns, const Band& band, double black,
+             const ScreenLayout& layout, Reading& r) {
+    const int m = band.passes, h = layout.height;
+    const bool needsTotal = m > 0 || band.wraps || band.startAtTop || band.endAtBottom;
+    r.findings.startEdge = band.start, r.findings.endEdge = band.end;
+    r.findings.startSlope = band.startSlope, r.findings.endSlope = band.endSlope;
+    if (!r.labelSeen && needsTotal) {
+        r.notes.push_back("the band holds no label and reaches the screen's edge: its place and length are not known");
+    } else if (needsTotal && !r.vtotal) {
+        r.notes.push_back("the exposure spans the vertical blanking: give --refresh or --vtotal to count it");
+    } else {
+        const double blanking = r.vtotal ? *r.vtotal - h : 0;
+        double lines = m * (r.vtotal ? *r.vtotal : 0) + band.length + (band.wraps ? blanking : 0);
+        double uncertainty = 2 * band.lengthSpread + kEdgeSettling;
+        // An edge on the screen's top or bottom line: the shutter moved somewhere in the
+        // blanking beyond it.
+        if (band.startAtTop) lines += blanking / 2, uncertainty += blanking / 2, r.startInBlanking = true;
+        if (band.endAtBottom) lines += blanking / 2, uncertainty += blanking / 2, r.endInBlanking = true;
+        r.exposureLines = lines;
+        r.uncertaintyLines = uncertainty;
+    }
+    if (r.labelSeen) {
+        const double sweep = kActiveLineShare / 2;  // the beam reaches the middle column this late in a line
+        r.firstLine = band.startAtTop ? 1 : std::clamp(static_cast<int>(std::floor(band.start + sweep)) + 1, 1, h);
+        r.lastLine = band.endAtBottom ? h : std::clamp(static_cast<int>(std::floor(band.end + sweep)) + 1, 1, h);
+    }
+    // The beam reaches column X kActiveLineShare X / width of a line late, so even under a
+    // leaf shutter the edges rise by that much across the screen; the rest is the slant.
+    if (!band.startAtTop && !band.endAtBottom) {
+        r.slantLines = ((band.startSlope + band.endSlope) / 2) * layout.width + kActiveLineShare;
+    } else if (!band.startAtTop || !band.endAtBottom) {
+        r.slantLines = (band.startAtTop ? band.endSlope : band.startSlope) * layout.width + kActiveLineShare;
+    }
+
+    // The bars: the band's lines hold one pass more than the rest's.
+    const BandPhases phases = PhasesOfBand(BarSharesByLine(sharp, view, columns, black, h), band);
+    r.firstPhase = phases.first, r.lastPhase = phases.last;
+    r.refreshes = phases.refreshes, r.repeatedPictures = phases.repeatedPictures;
+    r.notes.insert(r.notes.end(), phases.notes.begin(), phases.notes.end());
+}
+
+void ReadLcd(const cv::Mat1b& sharp, const ScreenView& view, const Columns& columns, double black,
+             const ScreenLayout& layout, Reading& r) {
+    const cv::Mat1f shares = BarSharesByLine(sharp, view, columns, black, layout.height);
+    double barColumn = 0;
+    int count = 0;
+    for (const auto& bar : columns.bars)
+        for (double x : bar) barColumn += x, ++count;
+    std::string why;
+    const auto zone = FindChangeZone(shares, count ? barColumn / count : layout.width / 2.0, layout.width, r.vtotal, why);
+    if (!zone) {
+        r.notes.push_back(why);
+        return;
+    }
+    const int h = layout.height;
+    r.exposureLines = zone->length;
+    r.uncertaintyLines = 2 * zone->lengthError + kEdgeSettling;
+    r.responseLines = zone->response;
+    r.firstPhase = zone->newPhase;
+    r.lastPhase = zone->laterPhase.value_or(zone->newPhase);
+    r.refreshes = zone->laterPhase ? 2 : 1;
+    r.repeatedPictures = 0;
+    r.slantLines = 0.0;
+    double end = zone->start + zone->length;
+    if (zone->laterPhase) end -= *r.vtotal;
+    r.startInBlanking = zone->start < 0;
+    r.endInBlanking = end > h;
+    r.firstLine = r.startInBlanking ? 1 : std::clamp(static_cast<int>(std::floor(zone->start)) + 1, 1, h);
+    r.lastLine = r.endInBlanking ? h : std::clamp(static_cast<int>(std::floor(end)) + 1, 1, h);
+    r.findings.startEdge = zone->start;
+    r.findings.endEdge = std::min(end, static_cast<double>(h));
+}
+
+}  // namespace
+
+std::optional<double> Reading::ExposureSeconds() const {
+    if (!exposureLines || !linePeriod) return std::nullopt;
+    return *exposureLines * *linePeriod;
+}
+std::optional<double> Reading::UncertaintySeconds() const {
+    if (!uncertaintyLines || !linePeriod) return std::nullopt;
+    return *uncertaintyLines * *linePeriod;
+}
+std::optional<double> Reading::ResponseSeconds() const {
+    if (!responseLines || !linePeriod) return std::nullopt;
+    return *responseLines * *linePeriod;
+}
+
+Reading ReadPhoto(const Photo& photo, const ReadOptions& options) {
+    Reading r;
+    r.width = options.width, r.height = options.height;
+    if (options.refreshHz) {
+        const Timing t = ResolveTiming(options.width, options.height, *options.refreshHz, options.vtotal, options.hfreqKhz);
+        r.refreshHz = t.refreshHz, r.vtotal = t.vtotal, r.vtotalSource = t.source, r.linePeriod = t.LinePeriod();
+    } else {
+        if (options.vtotal) r.vtotal = *options.vtotal, r.vtotalSource = VtotalSource::kGiven;
+        if (options.hfreqKhz) r.linePeriod = 1e-3 / *options.hfreqKhz;
+    }
+
+    const ScreenLayout layout = LayoutFor(options.width, options.height);
+    const cv::Mat1f rulerLinear = RulerLinear(BuiltInRuler().grey);
+    const std::vector<Located> pieces = LocatePieces(photo, layout, rulerLinear);
+    for (const Located& p : pieces) r.findings.pieces.push_back(p.piece.outline);
+    const Columns columns = ColumnsFor(layout);
+    const ScreenView view = Place(photo.sharp, pieces, columns, layout, r.labelSeen);
+    for (const PlacedGrid& g : view.grids) {
+        r.findings.grids.push_back(g.screenToPhoto);
+        r.findings.gridLines.emplace_back(g.firstU, g.lastU);
+    }
+    if (!r.labelSeen) r.notes.push_back("no label of the ruler is lit: the lines are not numbered");
+
+    double firstU = 0, lastU = layout.height;
+    if (!r.labelSeen) firstU = std::floor(view.grids[0].firstU) - 8, lastU = std::ceil(view.grids[0].lastU) + 8;
+    const WhiteProfile profile = Profile(photo.sharp, view, columns, firstU, lastU, layout.width);
+    const auto band = FindBand(profile);
+    const bool fullScreen = r.labelSeen && view.grids.size() == 1 && view.grids[0].firstU < 20 &&
+                            view.grids[0].lastU > layout.height - 20;
+    const bool lcd = options.display ? *options.display == DisplayKind::kLcd : !band && fullScreen;
+    r.display = lcd ? DisplayKind::kLcd : DisplayKind::kCrt;
+    if (lcd) {
+        if (!r.labelSeen) throw ReadError("the ruler's labels cannot be matched: the lines are not numbered");
+        ReadLcd(photo.sharp, view, columns, profile.black, layout, r);
+    } else if (band) {
+        ReadCrt(photo.sharp, view, columns, *band, profile.black, layout, r);
+    } else {
+        r.notes.push_back("no lit band stands out on the screen");
+    }
+    return r;
+}
+
+}  // namespace velmaro::photo

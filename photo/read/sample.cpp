@@ -1,0 +1,55 @@
+#include "photo/read/sample.h"
+
+#include <opencv2/imgproc.hpp>
+
+#include <cmath>
+#include <limits>
+
+#include "photo/model/geometry.h"
+#include "photo/model/srgb.h"
+
+namespace velmaro::photo {
+
+double SampleAt(const cv::Mat1b& image, cv::Point2d point) {
+    const double x = point.x - 0.5, y = point.y - 0.5;
+    if (!(x >= 0 && y >= 0 && x <= image.cols - 1 && y <= image.rows - 1)) return std::numeric_limits<double>::quiet_NaN();
+    const auto& linear = LinearOf8Bit();
+    const int i = std::min(static_cast<int>(x), image.cols - 2), j = std::min(static_cast<int>(y), image.rows - 2);
+    const double fx = x - i, fy = y - j;
+    const std::uint8_t* top = image.ptr<std::uint8_t>(j);
+    const std::uint8_t* bottom = image.ptr<std::uint8_t>(j + 1);
+    return (linear[top[i]] * (1 - fx) + linear[top[i + 1]] * fx) * (1 - fy) +
+           (linear[bottom[i]] * (1 - fx) + linear[bottom[i + 1]] * fx) * fy;
+}
+
+cv::Mat1f SampleScreen(const cv::Mat1b& image, const cv::Matx33d& h, const std::vector<double>& columns,
+                       const std::vector<double>& lines) {
+    cv::Mat1f out(static_cast<int>(lines.size()), static_cast<int>(columns.size()));
+    cv::parallel_for_(cv::Range(0, out.rows), [&](const cv::Range& rows) {
+        for (int j = rows.start; j < rows.end; ++j) {
+            float* row = out.ptr<float>(j);
+            for (std::size_t i = 0; i < columns.size(); ++i)
+                row[i] = static_cast<float>(SampleAt(image, Apply(h, {columns[i], lines[j]})));
+        }
+    });
+    return out;
+}
+
+cv::Mat1f ResampleLinear(const cv::Mat1b& image, cv::Point2d origin, cv::Point2d xStep, cv::Point2d yStep, cv::Size size) {
+    // OpenCV puts pixel centres at whole numbers: photo coordinate c is c - 0.5 there.
+    const cv::Matx23d map(xStep.x, yStep.x, origin.x - 0.5, xStep.y, yStep.y, origin.y - 0.5);
+    cv::Mat1b resampled;
+    cv::warpAffine(image, resampled, cv::Mat(map), size, cv::INTER_LINEAR | cv::WARP_INVERSE_MAP, cv::BORDER_CONSTANT, 0);
+    const auto& linear = LinearOf8Bit();
+    cv::Mat1f out(size);
+    std::transform(resampled.begin(), resampled.end(), out.begin(), [&](std::uint8_t v) { return linear[v]; });
+    return out;
+}
+
+std::vector<double> Positions(double first, int count, double step) {
+    std::vector<double> positions(std::max(count, 0));
+    for (int i = 0; i < count; ++i) positions[i] = first + i * step;
+    return positions;
+}
+
+}  // namespace velmaro::photo

@@ -1,0 +1,229 @@
+// The reader's stages, each fed simulated photographs or made-up profiles whose truth is
+// known: the grid under rotation and keystone, line numbering, band edges, the change
+// zone of an LCD, the bars, and the report.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "photo/model/codec.h"
+#include "photo/model/timing.h"
+#include "photo/read/band.h"
+#include "photo/read/bars.h"
+#include "photo/read/grid.h"
+#include "photo/read/image.h"
+#include "photo/read/locate.h"
+#include "photo/read/numbering.h"
+#include "photo/read/reading.h"
+#include "photo/read/zone.h"
+#include "photo/simulate/light.h"
+#include "photo/simulate/simulate.h"
+#include "photo/simulate/truth.h"
+
+using namespace velmaro::photo;
+
+namespace {
+
+// A CRT photograph of 1024 x 768 at 85 Hz, 2.4 photo pixels a line, as a JPEG would
+// bring it, with the band from line start for `lines` lines.
+struct Shot {
+    Scene scene;
+    Photograph photograph;
+    Photo photo;
+};
+
+Shot Take(double rotation, double keystoneX, double keystoneY, double start = 300, double lines = 200) {
+    Shot shot;
+    Scene& s = shot.scene;
+    s.placement = {{2900, 2200}, 2.4, rotation, keystoneX, keystoneY, {20, -15}};
+    s.optics = {0.9, 0.2, 0.01};
+    s.startLine = start;
+    s.exposure = lines * s.timing.LinePeriod();
+    shot.photograph = Simulate(BuiltInRuler(), s);
+    shot.photo = DecodePhoto(EncodeImage(shot.photograph.image, "jpg", 88));
+    return shot;
+}
+
+struct Located {
+    Piece piece;
+    Grid grid;
+};
+
+// The stages up to the grid, as the reader runs them; a stage that finds nothing ends the
+// test (gtest's ASSERT ends only a function that returns nothing).
+void Locate(const Shot& shot, Located& found) {
+    const ScreenLayout layout = LayoutFor(1024, 768);
+    const std::vector<Piece> pieces = FindLitRegions(shot.photo.sharp);
+    ASSERT_EQ(1u, pieces.size());
+    const auto stripes = FindStripes(shot.photo.sharp, pieces[0], 1024);
+    ASSERT_TRUE(stripes);
+    const auto rough = FindRuler(shot.photo.sharp, pieces[0], *stripes, layout, RulerLinear(BuiltInRuler().grey));
+    ASSERT_TRUE(rough);
+    const auto grid = FitGrid(shot.photo.sharp, pieces[0], *rough, layout);
+    ASSERT_TRUE(grid);
+    found = {pieces[0], *grid};
+}
+
+// A white-column profile with a lit band [start, end) of `level` over passes of `base`,
+// blurred by sigma lines, 4 samples a line.
+WhiteProfile MadeProfile(double start, double end, double level, double base, double sigma, int height = 768) {
+    WhiteProfile p;
+    p.width = 1024;
+    p.black = 0.01;
+    const int rows = height * kSamplesPerLine;
+    p.values.create(rows, 6);
+    for (int g = 0; g < 6; ++g) p.groupColumns.push_back(100 + 160 * g);
+    for (int j = 0; j < rows; ++j) {
+        const double u = (j + 0.5) / kSamplesPerLine;
+        auto inside = [&](double a, double b) { return 0.5 * (std::erf((u - a) / (sigma * std::sqrt(2.0))) - std::erf((u - b) / (sigma * std::sqrt(2.0)))); };
+        double lit = start < end ? inside(start, end) : inside(start, height + 10) + inside(-10, end);
+        for (int g = 0; g < 6; ++g) p.values(j, g) = static_cast<float>(p.black + base + level * lit);
+    }
+    return p;
+}
+
+}  // namespace
+
+TEST(Grid, FollowsTheScreenUnderRotationAndKeystone) {
+    struct Case { double rotation, keystoneX, keystoneY; };
+    for (Case c : {Case{0, 0, 0}, Case{3.5, 0.05, -0.04}, Case{-4, -0.06, 0.06}}) {
+        const Shot shot = Take(c.rotation, c.keystoneX, c.keystoneY);
+        Located found;
+        ASSERT_NO_FATAL_FAILURE(Locate(shot, found)) << "rotation " << c.rotation;
+        // Screen points of the band through the true geometry and back through the grid:
+        // the same column, and the line off by an even number (the numbering's job).
+        const cv::Matx33d back = found.grid.screenToPhoto.inv();
+        double offset = NAN;
+        for (double x : {50.0, 400.0, 512.0, 680.0, 980.0}) {
+            for (double u : {310.0, 400.0, 490.0}) {
+                const cv::Point2d p = Apply(back, Apply(shot.photograph.screenToPhoto, {x, u}));
+                EXPECT_NEAR(x, p.x, 0.3) << "column at rotation " << c.rotation << ", line " << u;
+                if (std::isnan(offset)) offset = std::round(u - p.y);
+                EXPECT_NEAR(u - offset, p.y, 0.1) << "line " << u << " column " << x << " at rotation " << c.rotation;
+            }
+        }
+        EXPECT_EQ(0, static_cast<int>(offset) % 2) << "offset " << offset << ": the stripes' parity";
+        EXPECT_LT(found.grid.stripeResidual, 0.1);
+    }
+}
+
+TEST(Numbering, LabelsTellTheLinesAndABandWithoutOneIsNotNumbered) {
+    const Shot labelled = Take(2, 0.02, 0, 300, 120);  // holds the labels 350 and 400
+    Located found;
+    ASSERT_NO_FATAL_FAILURE(Locate(labelled, found));
+    auto numbering = NumberLines(labelled.photo.sharp, found.grid, LayoutFor(1024, 768), RulerLinear(BuiltInRuler().grey));
+    ASSERT_TRUE(numbering);
+    const cv::Point2d p = Apply(found.grid.screenToPhoto.inv(), Apply(labelled.photograph.screenToPhoto, {512, 350}));
+    EXPECT_TRUE(numbering->certain) << "mismatch " << numbering->mismatch << " runner-up " << numbering->runnerUp;
+    EXPECT_NEAR(350, p.y + numbering->offset, 0.1) << "offset " << numbering->offset;
+
+    const Shot bare = Take(2, 0.02, 0, 114, 22);  // lines 114..135: between the labels 100 and 150
+    ASSERT_NO_FATAL_FAILURE(Locate(bare, found));
+    numbering = NumberLines(bare.photo.sharp, found.grid, LayoutFor(1024, 768), RulerLinear(BuiltInRuler().grey));
+    EXPECT_FALSE(numbering && numbering->certain) << "offset " << (numbering ? numbering->offset : 0);
+}
+
+TEST(Band, EdgesLevelsAndWrapsOfMadeProfiles) {
+    // A band lit once over a dark screen.
+    auto band = FindBand(MadeProfile(211.3, 486.0, 0.8, 0, 0.4));
+    ASSERT_TRUE(band);
+    EXPECT_EQ(0, band->passes);
+    EXPECT_NEAR(211.3, band->start, 0.1);
+    EXPECT_NEAR(486.0, band->end, 0.1);
+    EXPECT_NEAR(274.7, band->length, 0.1);
+    EXPECT_FALSE(band->wraps || band->startAtTop || band->endAtBottom);
+    // Lines lit three times beside lines lit twice, over the bottom to the top.
+    band = FindBand(MadeProfile(600.5, 120.25, 0.2, 0.4, 0.5));
+    ASSERT_TRUE(band);
+    EXPECT_EQ(2, band->passes);
+    EXPECT_TRUE(band->wraps);
+    EXPECT_NEAR(600.5, band->start, 0.1);
+    EXPECT_NEAR(120.25, band->end, 0.1);
+    EXPECT_NEAR(768 - 600.5 + 120.25, band->length, 0.1);
+    // Lit four times but for two lines lit three times: the thin part's level from its area.
+    band = FindBand(MadeProfile(440.2, 438.3, 0.2, 0.6, 0.6));
+    ASSERT_TRUE(band);
+    EXPECT_EQ(3, band->passes) << "thin part between " << band->end << " and " << band->start;
+    EXPECT_NEAR(440.2, band->start, 0.3);
+    EXPECT_NEAR(438.3, band->end, 0.3);
+    // A band from the screen's top: the opening was in the blanking.
+    band = FindBand(MadeProfile(-5, 150.5, 0.8, 0, 0.4));
+    ASSERT_TRUE(band);
+    EXPECT_TRUE(band->startAtTop);
+    EXPECT_NEAR(150.5, band->end, 0.1);
+    // No step at all.
+    EXPECT_FALSE(FindBand(MadeProfile(0, 0, 0, 0.7, 0.4)));
+}
+
+TEST(ChangeZone, RampOfTheChangedBarGivesLengthAndResponse) {
+    // Phase 2 replaces phase 1 on lines scanned from 200.4 for 150 lines (a refresh that
+    // shows phase 2 begins before the opening), through a panel whose 10-90 % response is
+    // 4.4 lines. The simulator's light gives bar 2's share: the light of phases 0 and 1.
+    const Timing timing = ResolveTiming(1024, 768, 85);
+    const double line = timing.LinePeriod(), start = 200.4, length = 150, response = 4.4;
+    const Window window{timing.FramePeriod(), length * line, Schedule{2, {1}}};
+    const WindowWeights light = LcdWeights(response * line, window, -800 * line, 800 * line, line / 8);
+    cv::Mat1f shares(768, kBars);
+    for (int n = 0; n < 768; ++n) {
+        const double sigma = (n + 0.4 - start) * line;  // the bars' column is scanned 0.4 of a line in
+        const double old = light.At(0, 0, sigma) + light.At(0, 1, sigma);
+        shares(n, 0) = 0, shares(n, 1) = static_cast<float>(old), shares(n, 2) = 1, shares(n, 3) = 1;
+    }
+    std::string why;
+    const auto zone = FindChangeZone(shares, 512, 1024, 808, why);
+    ASSERT_TRUE(zone) << why;
+    EXPECT_EQ(1, zone->oldPhase);
+    EXPECT_EQ(2, zone->newPhase);
+    EXPECT_NEAR(length, zone->length, 0.2);
+    EXPECT_NEAR(start, zone->start, 0.2);
+    EXPECT_NEAR(response, zone->response, 0.2);
+
+    cv::Mat1f still(768, kBars, 1.0f);
+    EXPECT_FALSE(FindChangeZone(still, 512, 1024, 808, why));
+    EXPECT_NE(std::string::npos, why.find("did not change")) << why;
+}
+
+TEST(Bars, SharesBecomePassesByPhase) {
+    // Bar j is white in phases below j: two passes, of phases 1 and 3.
+    const BarShares bars{0.0, 0.5, 0.5, 1.0};
+    EXPECT_EQ((PhaseCounts{0, 1, 0, 1, 0}), CountPhases(bars, 2).value());
+    EXPECT_EQ((PhaseCounts{0, 0, 1, 0, 0}), CountPhases({0, 0, 1, 1}, 1).value());
+    EXPECT_EQ((PhaseCounts{0, 0, 0, 0, 1}), CountPhases({0, 0, 0, 0}, 1).value());
+    EXPECT_FALSE(CountPhases({0.0, 0.3, 0.5, 1.0}, 2)) << "0.3 of two passes is no whole pass";
+    EXPECT_FALSE(CountPhases(bars, 0));
+}
+
+TEST(Reading, APatternTooSmallOrTooBlurredIsRefusedAndSaysWhich) {
+    struct Case {
+        double scale, blur;
+        const char* why;
+    };
+    for (Case c : {Case{1.3, 0.5, "too small"}, Case{2.2, 3.0, "too blurred"}}) {
+        Scene s;
+        s.placement = {{2600, 2000}, c.scale, 1, 0, 0, {0, 0}};
+        s.optics = {c.blur, 0.1, 0.01};
+        s.exposure = 0.004;
+        const Photo photo = DecodePhoto(EncodeImage(Simulate(BuiltInRuler(), s).image, "jpg", 90));
+        try {
+            const Reading r = ReadPhoto(photo, ReadOptions{});
+            ADD_FAILURE() << "read " << r.exposureLines.value_or(-1) << " lines at scale " << c.scale << ", blur " << c.blur;
+        } catch (const ReadError& error) {
+            EXPECT_NE(std::string::npos, std::string(error.what()).find(c.why)) << error.what();
+        }
+    }
+}
+
+TEST(Reading, LeafAndFocalPlaneShuttersGiveTheirSlant) {
+    for (double travel : {0.0, 0.0015, -0.001}) {
+        Scene s;
+        s.placement = {{2800, 2100}, 2.5, -1.5, 0.03, 0, {0, 0}};
+        s.exposure = 0.003;
+        s.shutter = {travel != 0, travel};
+        const Photograph photograph = Simulate(BuiltInRuler(), s);
+        const Truth truth = TruthOf(s, photograph.screenToPhoto);
+        const Reading r = ReadPhoto(DecodePhoto(EncodeImage(photograph.image, "jpg", 90)), ReadOptions{});
+        ASSERT_TRUE(r.slantLines && r.exposureLines) << "travel " << travel;
+        EXPECT_NEAR(truth.slantLines, *r.slantLines, 1.0) << "travel " << travel;
+        EXPECT_NEAR(truth.exposureLines, *r.exposureLines, 1.0) << "travel " << travel;
+    }
+}
