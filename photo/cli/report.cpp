@@ -108,6 +108,25 @@ nlohmann::ordered_json ReadingJson(const Reading& r) {
         j["marked_speed"] = nullptr;
     }
     j["response_s"] = Optional(r.ResponseSeconds());
+    j["orientation"] = r.orientation ? json{{"rotation_deg", r.orientation->rotationDeg}, {"mirrored", r.orientation->mirrored}}
+                                     : json(nullptr);
+    j["negative"] = r.negative;
+    j["shutter"] = {{"kind", Name(r.shutter.kind)},
+                    {"travel_axis", r.shutter.travelAxis ? json(Name(*r.shutter.travelAxis)) : json(nullptr)},
+                    {"crosses_lines", Optional(r.shutter.crossesLines)}};
+    j["curtains"] = {{"opening_travel_s", Optional(r.curtains.openingTravel)},
+                     {"closing_travel_s", Optional(r.curtains.closingTravel)}};
+    j["exposure_across"] = {{"start_s", Optional(r.exposureAcross.start)},
+                            {"centre_s", Optional(r.exposureAcross.centre)},
+                            {"end_s", Optional(r.exposureAcross.end)},
+                            {"taper_stops", Optional(r.exposureAcross.taperStops)}};
+    if (r.linePeriod) {
+        json candidates = json::array();
+        for (double lines : r.candidateLines) candidates.push_back(lines * *r.linePeriod);
+        j["candidate_exposures_s"] = candidates;
+    } else {
+        j["candidate_exposures_s"] = nullptr;
+    }
     j["notes"] = r.notes;
     return j;
 }

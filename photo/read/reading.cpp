@@ -227,6 +227,17 @@ void ReadLcd(const cv::Mat1b& sharp, const ScreenView& view, const Columns& colu
 
 }  // namespace
 
+std::string Name(ShutterKind kind) {
+    switch (kind) {
+        case ShutterKind::kLeaf: return "leaf";
+        case ShutterKind::kSlit: return "slit";
+        case ShutterKind::kUnknown: break;
+    }
+    return "unknown";
+}
+
+std::string Name(TravelAxis axis) { return axis == TravelAxis::kPhotoX ? "photo-x" : "photo-y"; }
+
 std::optional<double> Reading::ExposureSeconds() const {
     if (!exposureLines || !linePeriod) return std::nullopt;
     return *exposureLines * *linePeriod;

@@ -15,12 +15,26 @@
 
 namespace velmaro::photo {
 
+// What the shutter was, as the user says it or as the photo shows it.
+enum class ShutterKind { kLeaf, kSlit, kUnknown };
+std::string Name(ShutterKind kind);  // "leaf", "slit", "unknown"
+// The photo's pixel axis along which a slit travels.
+enum class TravelAxis { kPhotoX, kPhotoY };
+std::string Name(TravelAxis axis);  // "photo-x", "photo-y"
+
 struct ReadOptions {
     int width = 1024, height = 768;
     std::optional<double> refreshHz;
     std::optional<int> vtotal;
     std::optional<double> hfreqKhz;
     std::optional<DisplayKind> display;  // told from the photo when not given
+    // The speed marked on the camera, seconds: where the photo leaves the count of
+    // refreshes open (more than a cycle of five pictures), the count nearest to it is taken.
+    std::optional<double> markedSeconds;
+    std::optional<ShutterKind> shutter;  // leaf or slit; told from the band's slant when not given
+    std::optional<bool> travelAlongLongSide;  // a slit's travel: along the frame's long side (true) or short side
+    std::optional<cv::Size2d> frameMm;   // the film or sensor frame, for the curtains' speeds in mm/ms
+    std::optional<bool> negative;        // told from the photo when not given
 };
 
 // What was found where, for drawing it on the photo.
@@ -45,6 +59,33 @@ struct Reading {
     bool startInBlanking = false, endInBlanking = false;
     bool labelSeen = false;               // the lines could be numbered from the ruler
     std::optional<double> responseLines;  // LCD: the panel's 10-90 % response
+
+    // How the screen lies in the photo: turned counter-clockwise by rotationDeg (0 to 360),
+    // and seen from behind (a film scanned from its back) when mirrored.
+    struct Orientation {
+        double rotationDeg = 0;
+        bool mirrored = false;
+    };
+    std::optional<Orientation> orientation;
+    bool negative = false;  // the photo was a negative, read inverted
+    struct Shutter {
+        ShutterKind kind = ShutterKind::kUnknown;
+        std::optional<TravelAxis> travelAxis;
+        std::optional<bool> crossesLines;  // the slit's travel runs along the screen's lines
+    } shutter;
+    // Seconds each curtain takes to cross the whole photo along its travel.
+    struct Curtains {
+        std::optional<double> openingTravel, closingTravel;
+    } curtains;
+    // A slit's exposure at the start, middle and end of its travel across the whole photo,
+    // seconds, and log2(end / start).
+    struct Across {
+        std::optional<double> start, centre, end, taperStops;
+    } exposureAcross;
+    // Where the photo leaves the count of refreshes open: the exposures (line periods) it
+    // allows, the one taken first.
+    std::vector<double> candidateLines;
+
     std::vector<std::string> notes;       // what could not be read, and why
     Findings findings;
 
