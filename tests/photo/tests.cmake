@@ -1,13 +1,6 @@
 # Tests of velmaro-photo, included by photo/CMakeLists.txt. Every test is added here,
 # in the project's top directory, so that another build can include the test list.
-find_package(GTest QUIET)
-if(NOT GTest_FOUND)
-  set(GOOGLETEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources")
-  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
-  set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
-  add_subdirectory(${GOOGLETEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
-  add_library(GTest::gtest_main ALIAS gtest_main)
-endif()
+find_package(GTest REQUIRED)
 
 set(PHOTO_TESTS_DIR ${CMAKE_CURRENT_LIST_DIR})
 set(SIMULATION_TESTS ${PHOTO_TESTS_DIR}/timing_test.cpp ${PHOTO_TESTS_DIR}/pictures_test.cpp ${PHOTO_TESTS_DIR}/physics_test.cpp)
