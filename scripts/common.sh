@@ -69,7 +69,7 @@ build_steps() {
 # its last lines.
 show_build_errors() {
     local log=$1 errors
-    errors=$(grep -E -A 4 '^CMake Error' "$log"; grep -E ': (fatal )?error|undefined reference|^make(\[[0-9]+\])?: \*\*\*' "$log")
+    errors=$(grep -E -A 4 '^CMake Error' "$log"; grep -E ': (fatal )?error|undefined reference|^g?make(\[[0-9]+\])?: \*\*\*' "$log")
     echo "The build failed:"
     if [ -n "$errors" ]; then
         printf '%s\n' "$errors" | head -n 40
