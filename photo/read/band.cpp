@@ -15,6 +15,13 @@ constexpr int kRun = 16;        // samples averaged on each side of an edge
 constexpr int kShortestRun = 4; // samples: a side needs at least this many
 constexpr double kStep = 0.035; // edge contrast (in - out) / (in + out) below which no edge stands out
 constexpr int kScreenEdge = 6;  // samples at the screen's top and bottom that blur dims
+constexpr double kEdgeClear = 20;  // lines inside the band kept clear of its edges for its level
+constexpr double kBelowEnd = 2;    // lines below the end's middle that blur still lights
+constexpr double kOutside = 12;    // lines of the rest of the screen whose level is taken
+constexpr double kLastLines = 2;   // the screen's last lines, whose light tells an edge near them from the blanking
+constexpr double kFullShare = 0.85;  // of the band's level, that lines scanned after an opening reach
+constexpr double kLitShare = 0.1;    // of the band's level, above which lines after an end were lit
+constexpr double kNearBottom = 12;   // lines: an end this near the screen's bottom may be a close in the blanking
 
 // Where a group's band lies: its start edge (brighter below) and end edge (brighter above),
 // each nullopt where the band touches the screen's top or bottom.
@@ -55,6 +62,60 @@ double Crossing(const std::vector<float>& v, int j, double level) {
     return U(best);
 }
 
+// Mean of v over the samples whose middles lie in [from, to) (line coordinates); NaN of none.
+double MeanOver(const std::vector<float>& v, double black, double from, double to) {
+    const int a = std::max(0, static_cast<int>(std::ceil(from * kSamplesPerLine - 0.5)));
+    const int b = std::min(static_cast<int>(v.size()), static_cast<int>(std::ceil(to * kSamplesPerLine - 0.5)));
+    if (b <= a) return NAN;
+    std::vector<double> values(v.begin() + a, v.begin() + b);
+    return Median(values) - black;
+}
+
+// The band's level and the rest's, both less black. The band's is taken inside it, away
+// from both edges: the phosphor's fast light fades over some lines at the end, its slow
+// light over tens. The rest's below the end, where nothing glows: lines there were last
+// scanned after the shutter closed. Above the start, the lines scanned just before the
+// opening glow on into the window; where the band ends off the screen, the rest is taken
+// as far above the start as the screen goes. Of a wrapped band, the part at the top
+// holds the band's level (the part at the bottom may be the glow of a start in the
+// blanking).
+struct Levels {
+    double in = NAN, out = NAN;
+    double bottom = NAN;  // the screen's last lines
+};
+
+Levels LevelsOf(const std::vector<float>& v, double black, std::optional<double> start, std::optional<double> end) {
+    const double extent = static_cast<double>(v.size()) / kSamplesPerLine;
+    const double top = kScreenEdge / double(kSamplesPerLine), bottom = extent - top;
+    Levels l;
+    l.bottom = MeanOver(v, black, bottom - kLastLines, bottom);
+    if (start && end && *end < *start) {
+        l.in = MeanOver(v, black, top, *end - std::min(kEdgeClear, (*end - top) / 3));
+        l.out = MeanOver(v, black, *end + kBelowEnd, std::min(*end + kBelowEnd + kOutside, *start));
+    } else {
+        const double from = start.value_or(top), to = end.value_or(bottom);
+        const double clear = std::min(kEdgeClear, (to - from) / 4);
+        l.in = MeanOver(v, black, from + (start ? clear : 0), to - (end ? clear : 0));
+        if (end) l.out = MeanOver(v, black, *end + kBelowEnd, std::min(*end + kBelowEnd + kOutside, bottom));
+        else if (start) l.out = MeanOver(v, black, top, top + std::min(kOutside, (*start - top) / 3));
+    }
+    return l;
+}
+
+// The screen's last lines tell an edge near them from one in the blanking. A window that
+// opened on the screen lit the lines after its start fully; one that opened in the
+// blanking left the last lines only the glow of their scan before it, short of the band's
+// level. A window that closed on the screen left the lines after its end unlit; one that
+// closed in the blanking lit the last lines, their pass cut short only by the phosphor.
+void SettleBlankingEdges(std::optional<double>& start, std::optional<double>& end, const Levels& l, double extent) {
+    if (std::isnan(l.bottom) || std::isnan(l.in)) return;
+    const double rest = std::isnan(l.out) ? 0 : l.out, band = l.in - rest, last = l.bottom - rest;
+    if (band <= 0) return;
+    const bool wrapped = start && end && *end < *start;
+    if (wrapped && last < kFullShare * band) start.reset();
+    else if (end && !wrapped && *end > extent - kNearBottom && last > kLitShare * band) end.reset();
+}
+
 GroupBand BandOfGroup(const std::vector<float>& v, double black) {
     std::vector<double> sums(v.size() + 1, 0.0);
     double brightest = 0;
@@ -81,7 +142,8 @@ GroupBand BandOfGroup(const std::vector<float>& v, double black) {
     // reach across it, and blur keeps its middle from its full level. Blur keeps the
     // part's area, though: its level is the area over its width, the width between the
     // edges found at the middle of the levels; a few rounds settle both.
-    if (riseAt >= 0 && fallAt >= 0 && std::abs(riseAt - fallAt) < 2 * (kGap + kRun)) {
+    const bool thin = riseAt >= 0 && fallAt >= 0 && std::abs(riseAt - fallAt) < 2 * (kGap + kRun);
+    if (thin) {
         const bool thinBand = riseAt < fallAt;
         const double outside = thinBand ? (riseSides.above + fallSides.below) / 2 : (riseSides.below + fallSides.above) / 2;
         const int from = std::max(0, std::min(riseAt, fallAt) - kGap - 2);
@@ -109,11 +171,14 @@ GroupBand BandOfGroup(const std::vector<float>& v, double black) {
             else g.end = above, g.start = below, riseSides.above = fallSides.below = inside;
         }
     }
-    if (riseAt >= 0) g.ratio = riseSides.below / std::max(riseSides.above, 1e-9);
-    if (fallAt >= 0) {
-        const double ratio = fallSides.above / std::max(fallSides.below, 1e-9);
-        g.ratio = riseAt >= 0 ? std::min(g.ratio, ratio) : ratio;
+    // A part thinner than the windows has its level from its area, beside the rest's.
+    if (thin) {
+        g.ratio = std::min(riseSides.below / std::max(riseSides.above, 1e-9), fallSides.above / std::max(fallSides.below, 1e-9));
+        return g;
     }
+    SettleBlankingEdges(g.start, g.end, LevelsOf(v, black, g.start, g.end), static_cast<double>(v.size()) / kSamplesPerLine);
+    const Levels l = LevelsOf(v, black, g.start, g.end);
+    g.ratio = std::isnan(l.in) || std::isnan(l.out) ? INFINITY : l.in / std::max(l.out, 1e-9);
     return g;
 }
 

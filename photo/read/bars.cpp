@@ -69,6 +69,19 @@ PhaseShares SharesOfPhases(const BarShares& bars) {
     return shares;
 }
 
+double WholePassMisfit(const BarShares& bars, int passes) {
+    if (passes <= 0) return INFINITY;
+    const PhaseShares shares = SharesOfPhases(bars);
+    double worst = 0;
+    int total = 0;
+    for (int p = 0; p < kPhases; ++p) {
+        const double passesOfPhase = shares[p] * passes;
+        total += static_cast<int>(std::lround(passesOfPhase));
+        worst = std::max(worst, std::abs(passesOfPhase - std::lround(passesOfPhase)));
+    }
+    return total == passes ? worst : INFINITY;
+}
+
 std::optional<PhaseCounts> CountPhases(const BarShares& bars, int passes) {
     if (passes <= 0) return std::nullopt;
     const PhaseShares shares = SharesOfPhases(bars);

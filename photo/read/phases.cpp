@@ -11,6 +11,8 @@ namespace velmaro::photo {
 namespace {
 
 constexpr int kCountableRefreshes = 5;  // more, and a phase may come round again
+constexpr double kGlowClear = 25;       // lines above the band's start that may glow on
+constexpr double kPreferGuess = 0.1;    // passes by which the bars must fit another count better
 
 // The one phase that `more` holds once more than `fewer`; nullopt when that is not so.
 std::optional<int> ExtraPhase(const PhaseCounts& more, const std::optional<PhaseCounts>& fewer) {
@@ -72,22 +74,53 @@ void OrderPhases(const Band& band, int m, const std::optional<PhaseCounts>& atSt
     else r.first = (known - reach + kPhases) % kPhases;
 }
 
+std::optional<BarShares> SharesIn(const cv::Mat1f& shares, std::pair<double, double> range, double margin) {
+    if (range.second - range.first <= 2 * margin + 0.5) return std::nullopt;
+    return MeanShares(shares, range.first + margin, range.second - margin);
+}
+
 std::optional<PhaseCounts> CountsIn(const cv::Mat1f& shares, std::pair<double, double> range, double margin, int passes) {
-    if (passes <= 0 || range.second - range.first <= 2 * margin + 0.5) return std::nullopt;
-    const auto mean = MeanShares(shares, range.first + margin, range.second - margin);
+    const auto mean = passes > 0 ? SharesIn(shares, range, margin) : std::nullopt;
     return mean ? CountPhases(*mean, passes) : std::nullopt;
+}
+
+// The rest of the screen above the band's start, less the lines next to it that glow on
+// from the pass scanned just before the shutter opened.
+std::pair<double, double> BeyondTheGlow(std::pair<double, double> before) {
+    const double clear = std::min(kGlowClear, (before.second - before.first) / 2);
+    return {before.first, before.second - clear};
+}
+
+// The passes outside the band, m. The levels' ratio guesses it; vignetting and glow may
+// put the guess one off where m is large, while the bars, shares of each line's light,
+// are not moved by either: a count near the guess whose passes the bars show whole,
+// inside the band (m + 1) and below it (m), is taken before one whose passes they do not.
+int ChoosePasses(const cv::Mat1f& shares, const Band& band, double margin) {
+    if (band.passes == 0) return 0;  // the rest is dark: a ratio far above 2
+    const std::optional<BarShares> regions[3] = {SharesIn(shares, band.atStart, margin), SharesIn(shares, band.atEnd, margin),
+                                                 SharesIn(shares, band.afterEnd, margin)};
+    auto misfit = [&](int m) {
+        double worst = 0;
+        for (int i = 0; i < 3; ++i)
+            if (regions[i]) worst = std::max(worst, WholePassMisfit(*regions[i], i < 2 ? m + 1 : m));
+        return worst;
+    };
+    int best = band.passes;
+    for (int m = std::max(1, band.passes - 1); m <= band.passes + 1; ++m)
+        if (misfit(m) + kPreferGuess < misfit(best)) best = m;
+    return best;
 }
 
 }  // namespace
 
 BandPhases PhasesOfBand(const cv::Mat1f& shares, const Band& band) {
     BandPhases r;
-    const int m = band.passes;
     const double tilt = std::max(std::abs(band.startSlope), std::abs(band.endSlope)) * 250;
     const double margin = 0.75 + tilt;
+    const int m = r.passes = ChoosePasses(shares, band, margin);
     const auto atStart = CountsIn(shares, band.atStart, margin, m + 1);
     const auto atEnd = CountsIn(shares, band.atEnd, margin, m + 1);
-    const auto before = CountsIn(shares, band.beforeStart, margin, m);
+    const auto before = CountsIn(shares, BeyondTheGlow(band.beforeStart), margin, m);
     const auto after = CountsIn(shares, band.afterEnd, margin, m);
     if (atStart && (m == 0 || before)) r.first = ExtraPhase(*atStart, before);
     if (atEnd && (m == 0 || after)) r.last = ExtraPhase(*atEnd, after);

@@ -14,6 +14,7 @@
 namespace velmaro::photo {
 
 struct BandPhases {
+    int passes = 0;  // refreshes that lit the lines outside the band, as the bars confirm the levels' guess
     std::optional<int> first, last;  // the phases at the opening and the closing
     int refreshes = 0;
     std::optional<int> repeatedPictures;

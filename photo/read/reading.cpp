@@ -156,7 +156,12 @@ ScreenView Place(const cv::Mat1b& sharp, const std::vector<Located>& pieces, con
 
 void ReadCrt(const cv::Mat1b& sharp, const ScreenView& view, const Columns& columns, const Band& band, double black,
              const ScreenLayout& layout, Reading& r) {
-    const int m = band.passes, h = layout.height;
+    // The bars: the band's lines hold one pass more than the rest's.
+    const BandPhases phases = PhasesOfBand(BarSharesByLine(sharp, view, columns, black, layout.height), band);
+    r.firstPhase = phases.first, r.lastPhase = phases.last;
+    r.refreshes = phases.refreshes, r.repeatedPictures = phases.repeatedPictures;
+    r.notes.insert(r.notes.end(), phases.notes.begin(), phases.notes.end());
+    const int m = phases.passes, h = layout.height;
     const bool needsTotal = m > 0 || band.wraps || band.startAtTop || band.endAtBottom;
     r.findings.startEdge = band.start, r.findings.endEdge = band.end;
     r.findings.startSlope = band.startSlope, r.findings.endSlope = band.endSlope;
@@ -188,11 +193,6 @@ void ReadCrt(const cv::Mat1b& sharp, const ScreenView& view, const Columns& colu
         r.slantLines = (band.startAtTop ? band.endSlope : band.startSlope) * layout.width + kActiveLineShare;
     }
 
-    // The bars: the band's lines hold one pass more than the rest's.
-    const BandPhases phases = PhasesOfBand(BarSharesByLine(sharp, view, columns, black, h), band);
-    r.firstPhase = phases.first, r.lastPhase = phases.last;
-    r.refreshes = phases.refreshes, r.repeatedPictures = phases.repeatedPictures;
-    r.notes.insert(r.notes.end(), phases.notes.begin(), phases.notes.end());
 }
 
 void ReadLcd(const cv::Mat1b& sharp, const ScreenView& view, const Columns& columns, double black,
