@@ -20,13 +20,16 @@ constexpr double kBelowEnd = 2;    // lines below the end's middle that blur sti
 constexpr double kOutside = 12;    // lines of the rest of the screen whose level is taken
 constexpr double kLastLines = 2;   // the screen's last lines, whose light tells an edge near them from the blanking
 constexpr double kFullShare = 0.85;  // of the band's level, that lines scanned after an opening reach
-constexpr double kLitShare = 0.1;    // of the band's level, above which lines after an end were lit
+constexpr double kDarkShare = 0.05;  // of the band's level, below which lines after an end are unlit
 constexpr double kNearBottom = 12;   // lines: an end this near the screen's bottom may be a close in the blanking
 
 // Where a group's band lies: its start edge (brighter below) and end edge (brighter above),
 // each nullopt where the band touches the screen's top or bottom.
 struct GroupBand {
     std::optional<double> start, end;  // line coordinates, from the profile's first row
+    // Where an edge is off the screen: the earliest line coordinate that the opening (in the
+    // refresh before) or the closing may have been scanned at.
+    std::optional<double> startFrom, endFrom;
     double ratio = INFINITY;           // lit-band level over the rest's, both less black
     double x = 0;
 };
@@ -105,15 +108,26 @@ Levels LevelsOf(const std::vector<float>& v, double black, std::optional<double>
 // The screen's last lines tell an edge near them from one in the blanking. A window that
 // opened on the screen lit the lines after its start fully; one that opened in the
 // blanking left the last lines only the glow of their scan before it, short of the band's
-// level. A window that closed on the screen left the lines after its end unlit; one that
-// closed in the blanking lit the last lines, their pass cut short only by the phosphor.
-void SettleBlankingEdges(std::optional<double>& start, std::optional<double>& end, const Levels& l, double extent) {
+// level. A window that closed on the screen left the lines after its end unlit, however
+// slowly the phosphor dims the lines before it; one that closed in the blanking lit every
+// line to the last, their pass cut short only by the phosphor.
+void SettleBlankingEdges(const std::vector<float>& v, double black, GroupBand& g, const Levels& l) {
+    std::optional<double>&start = g.start, &end = g.end;
+    const double extent = static_cast<double>(v.size()) / kSamplesPerLine;
     if (std::isnan(l.bottom) || std::isnan(l.in)) return;
-    const double rest = std::isnan(l.out) ? 0 : l.out, band = l.in - rest, last = l.bottom - rest;
+    const double rest = std::isnan(l.out) ? 0 : l.out, band = l.in - rest;
     if (band <= 0) return;
     const bool wrapped = start && end && *end < *start;
-    if (wrapped && last < kFullShare * band) start.reset();
-    else if (end && !wrapped && *end > extent - kNearBottom && last > kLitShare * band) end.reset();
+    if (wrapped && l.bottom - rest < kFullShare * band) {
+        g.startFrom = start;
+        start.reset();
+    } else if (end && !wrapped && *end > extent - kNearBottom) {
+        const int last = static_cast<int>(v.size()) - kScreenEdge;
+        bool dark = false;  // the light falls to the rest's level before the last lines
+        for (int j = static_cast<int>(*end * kSamplesPerLine); j < last && !dark; ++j)
+            dark = v[j] - black - rest < kDarkShare * band;
+        if (!dark) g.endFrom = end, end.reset();
+    }
 }
 
 GroupBand BandOfGroup(const std::vector<float>& v, double black) {
@@ -176,7 +190,7 @@ GroupBand BandOfGroup(const std::vector<float>& v, double black) {
         g.ratio = std::min(riseSides.below / std::max(riseSides.above, 1e-9), fallSides.above / std::max(fallSides.below, 1e-9));
         return g;
     }
-    SettleBlankingEdges(g.start, g.end, LevelsOf(v, black, g.start, g.end), static_cast<double>(v.size()) / kSamplesPerLine);
+    SettleBlankingEdges(v, black, g, LevelsOf(v, black, g.start, g.end));
     const Levels l = LevelsOf(v, black, g.start, g.end);
     g.ratio = std::isnan(l.in) || std::isnan(l.out) ? INFINITY : l.in / std::max(l.out, 1e-9);
     return g;
@@ -229,9 +243,11 @@ std::optional<Band> FindBand(const WhiteProfile& profile) {
     const int shape = std::max_element(shapes.begin(), shapes.end(), [](auto& a, auto& b) { return a.second < b.second; })->first;
     Band band;
     band.startAtTop = !(shape & 1), band.endAtBottom = !(shape & 2), band.wraps = shape & 4;
-    std::vector<double> xs, starts, ends, lengths, ratios;
+    std::vector<double> xs, starts, ends, lengths, ratios, startsFrom, endsFrom;
     for (const GroupBand& g : found) {
         if (shapeOf(g) != shape) continue;
+        startsFrom.push_back(g.startFrom.value_or(extent));
+        endsFrom.push_back(g.endFrom.value_or(extent));
         xs.push_back(g.x);
         starts.push_back(g.start.value_or(0));
         ends.push_back(g.end.value_or(extent));
@@ -246,6 +262,8 @@ std::optional<Band> FindBand(const WhiteProfile& profile) {
     std::tie(band.end, band.endSlope) = FitLine(xs, ends, middle);
     if (band.startAtTop) band.start = 0, band.startSlope = 0;
     if (band.endAtBottom) band.end = extent, band.endSlope = 0;
+    band.startFrom = *std::min_element(startsFrom.begin(), startsFrom.end()) + profile.firstU;
+    band.endFrom = *std::min_element(endsFrom.begin(), endsFrom.end()) + profile.firstU;
     band.start += profile.firstU, band.end += profile.firstU;
     double mean = 0, square = 0;
     for (double l : lengths) mean += l, square += l * l;

@@ -30,6 +30,10 @@ struct Band {
     bool wraps = false;      // from the bottom of the screen over the blanking to the top
     bool startAtTop = false; // the band begins at line 1: the shutter opened in the blanking (or on line 1)
     bool endAtBottom = false;
+    // Where an edge is off the screen, the earliest line coordinate that the shutter may
+    // have opened at (in the refresh before) or closed at: the screen's bottom, or the
+    // last lit line where the light near it leaves open whether it was the edge.
+    double startFrom = 0, endFrom = 0;
     // Line coordinates at the screen's middle column where the extra pass began and ended
     // (the edge between two lines); with slope per column.
     double start = 0, end = 0, startSlope = 0, endSlope = 0;

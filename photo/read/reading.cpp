@@ -174,9 +174,16 @@ void ReadCrt(const cv::Mat1b& sharp, const ScreenView& view, const Columns& colu
         double lines = m * (r.vtotal ? *r.vtotal : 0) + band.length + (band.wraps ? blanking : 0);
         double uncertainty = 2 * band.lengthSpread + kEdgeSettling;
         // An edge on the screen's top or bottom line: the shutter moved somewhere in the
-        // blanking beyond it.
-        if (band.startAtTop) lines += blanking / 2, uncertainty += blanking / 2, r.startInBlanking = true;
-        if (band.endAtBottom) lines += blanking / 2, uncertainty += blanking / 2, r.endInBlanking = true;
+        // blanking beyond it, or from the last lit line on where that may be the edge.
+        const double vtotal = r.vtotal.value_or(h);
+        if (band.startAtTop) {
+            const double open = vtotal - std::min(band.startFrom, static_cast<double>(h));
+            lines += open / 2, uncertainty += open / 2, r.startInBlanking = true;
+        }
+        if (band.endAtBottom) {
+            const double from = std::min(band.endFrom, static_cast<double>(h));
+            lines += from - h + (vtotal - from) / 2, uncertainty += (vtotal - from) / 2, r.endInBlanking = true;
+        }
         r.exposureLines = lines;
         r.uncertaintyLines = uncertainty;
     }
