@@ -15,6 +15,7 @@ constexpr int kRun = 16;        // samples averaged on each side of an edge
 constexpr int kShortestRun = 4; // samples: a side needs at least this many
 constexpr double kStep = 0.035; // edge contrast (in - out) / (in + out) below which no edge stands out
 constexpr int kScreenEdge = 6;  // samples at the screen's top and bottom that blur dims
+constexpr int kMissingSamples = 8;  // a group missing more samples than the most complete one is not read
 constexpr double kEdgeClear = 20;  // lines inside the band kept clear of its edges for its level
 constexpr double kBelowEnd = 2;    // lines below the end's middle that blur still lights
 constexpr double kOutside = 12;    // lines of the rest of the screen whose level is taken
@@ -223,8 +224,15 @@ std::pair<double, double> FitLine(const std::vector<double>& x, const std::vecto
 std::optional<Band> FindBand(const WhiteProfile& profile) {
     const int groups = profile.values.cols;
     const double extent = static_cast<double>(profile.values.rows) / kSamplesPerLine;
+    // A group that leaves the photo (a cropped photo, a screen's corner) would show an edge
+    // where it leaves: only the groups the photo holds over the most lines are read.
+    std::vector<int> missing(groups, 0);
+    for (int g = 0; g < groups; ++g)
+        for (int j = 0; j < profile.values.rows; ++j) missing[g] += std::isnan(profile.values(j, g)) ? 1 : 0;
+    const int fewest = *std::min_element(missing.begin(), missing.end());
     std::vector<GroupBand> found;
     for (int g = 0; g < groups; ++g) {
+        if (missing[g] > fewest + kMissingSamples) continue;
         std::vector<float> v(profile.values.rows);
         float last = static_cast<float>(profile.black);
         for (int j = 0; j < profile.values.rows; ++j) {
