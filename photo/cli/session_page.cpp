@@ -94,7 +94,7 @@ new Chart(document.getElementById('chart'), {
   options: {
     animation: false, responsive: true, maintainAspectRatio: false,
     plugins: {
-      legend: {labels: {filter: item => item.text !== 'Tolerance (lower)'}},
+      legend: {position: 'bottom', labels: {filter: item => item.text !== 'Tolerance (lower)'}},
       tooltip: {callbacks: {label: c => (c.raw.file || 'mean') + ': ' + c.raw.y.toFixed(2) + ' stops'}}},
     scales: {
       x: {type: 'logarithmic', min: left, max: right, title: {display: true, text: 'Marked speed, s'},
