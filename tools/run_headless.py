@@ -25,8 +25,10 @@ def save_shots(screen, out, count):
 
 
 def save_phases(program, screen, out):
+    """Saves each phase's screenshot as it comes, and prints the paths in the order of
+    the phases once all five are saved (or those saved, when some never came)."""
     pictures = phase_pictures(RULER, screen.width, screen.height)
-    saved = set()
+    saved = {}
     for phase in range(5):  # no picture of an earlier run passes for one of this run
         if os.path.exists(os.path.join(out, f"phase-{phase}.png")):
             os.remove(os.path.join(out, f"phase-{phase}.png"))
@@ -37,14 +39,16 @@ def save_phases(program, screen, out):
         if phase is not None and phase not in saved:
             path = os.path.join(out, f"phase-{phase}.png")
             write_png(path, width, height, rgb)
-            print(path)
-            saved.add(phase)
+            saved[phase] = path
         return len(saved) == 5
     try:
         program.wait_for("all five phases", next_shot, 60)
     except Failure as failure:
-        missing = sorted(set(range(5)) - saved)
+        missing = sorted(set(range(5)) - set(saved))
         raise Failure(f"no screenshot of phase {', '.join(map(str, missing))}: {failure}") from failure
+    finally:
+        for phase in sorted(saved):
+            print(saved[phase])
 
 
 def main():
@@ -62,8 +66,11 @@ def main():
     width, height = mode_size(opts.args)
     print(f"Starting Wine for a {width}x{height} screen (the first time, its set-up takes a minute)", flush=True)
     try:
-        subprocess.run([opts.env_script, "prefix", opts.state, f"{width}x{height}", opts.warmup], check=True,
-                       stdout=subprocess.DEVNULL)
+        setup = subprocess.run([opts.env_script, "prefix", opts.state, f"{width}x{height}", opts.warmup],
+                               stdout=subprocess.DEVNULL, check=False)
+        if setup.returncode != 0:  # the set-up said why on standard error
+            print(f"Wine could not be set up for a {width}x{height} screen in {opts.state}", file=sys.stderr)
+            return 1
         os.makedirs(opts.out, exist_ok=True)
         print(f"Running {os.path.basename(opts.program)} {' '.join(opts.args)}".rstrip(), flush=True)
         return run(opts, width, height)

@@ -14,167 +14,274 @@ namespace velmaro::photo {
 namespace {
 
 constexpr int kRounds = 3;
-constexpr int kMeasurements = 120;  // stripe phases along a band at most; more lines spread them out
-// Stripe columns of the ruler whose even lines are black (left and right bands), with a
-// column kept clear of each border.
-constexpr int kStripeColumns[2][2] = {{kStripeFirst + 2, kStripeLast - 1},
-                                      {Mirrored(kStripeLast) + 2, Mirrored(kStripeFirst) - 1}};
-constexpr double kStripeStep = 2;   // lines between stripe measurements
-constexpr double kStripeSpan = 4;   // lines that one measurement spans (two periods)
+constexpr int kMeasurements = 120;  // phases along a band at most; more lines spread them out
 constexpr double kEdgeStep = 4;     // lines between edge-strip measurements
 constexpr double kPerspectivePrior = 0.02;
-constexpr double kStripeWeight = 1;  // a stripe phase fixes u to some hundredths of a line
 constexpr double kEdgeWeight = 0.3;  // an edge strip fixes X to some tenths of a column
 constexpr double kExtentSlack = 16;  // lines beyond the screen's height that a piece's blurred outline may reach
+constexpr double kFaintestMark = 0.04;  // a mark's amplitude over the mean below which its phase is noise
+constexpr double kUnlit = 0.2;      // of a track's brightest reference: rows darker than this are not lit
+
+// A mark of the ruler that repeats down the lines: its columns on the left and, mirrored,
+// on the right, how many lines it repeats after, where in a period its light is
+// brightest, and how much one measured phase weighs against the others.
+struct Mark {
+    int columns[2][2];
+    double period;
+    double brightest;  // line coordinate modulo the period
+    double span;       // lines one measurement spans: whole periods
+    double step;       // lines between measurements, at least
+    double weight;
+};
+
+// The line stripes, black on even lines, with a column kept clear of each border: they
+// fix u to some hundredths of a line, modulo two lines, while blur leaves them contrast.
+constexpr Mark kStripes{{{kStripeFirst + 2, kStripeLast - 1}, {Mirrored(kStripeLast) + 2, Mirrored(kStripeFirst) - 1}},
+                        2, 0.5, 4, 2, 1};
+// The ticks of every tenth line, dark on lines 9 to 11 of each ten: modulo ten lines,
+// through blur that takes the stripes away.
+constexpr Mark kTenths{{{kTenthTickFirst, kTenthTickLast}, {Mirrored(kTenthTickLast), Mirrored(kTenthTickFirst)}},
+                       10, 4.5, 10, 2, 0.5};
+// Two groups of columns on each side that are white on every line: the ruler's margin
+// inside the edge strip, and the gap between the ticks and the labels. A row's light
+// there, taken between them, normalises a mark's rows, so that a band's edge or glow
+// inside a measurement does not pass for the mark's phase.
+constexpr int kReferenceColumns[2][2][2] = {
+    {{kMarginFirst, kMarginLast}, {kTickGapFirst, kTickGapLast}},
+    {{Mirrored(kMarginLast), Mirrored(kMarginFirst)}, {Mirrored(kTickGapLast), Mirrored(kTickGapFirst)}}};
 
 struct Constraint {
     cv::Point2d photo;
     double value;   // the true column X or line coordinate u at that photo point
     bool line;      // u (true) or X (false)
+    double weight = 1;
 };
 
-// The stripe phase (a correction of u, wrapped to two lines) along one group of stripe
+// A mark's phase (a correction of u, wrapped to its period) along one group of its
 // columns, unwrapped from line to line.
 struct PhaseTrack {
     double column;  // screen column of the group's middle
     std::vector<Constraint> points;
     std::vector<double> deltas;
-    std::vector<std::pair<double, double>> levels;  // mean level and modulation of every place measured
+    std::vector<std::pair<double, double>> levels;  // reference light and modulation of every place measured
 };
 
-PhaseTrack TrackPhase(const cv::Mat1b& sharp, const cv::Matx33d& h, const ScreenLayout& layout, int firstColumn,
-                      int lastColumn, double firstU, double lastU) {
+// Light of a row of one side at a column, between the side's two white references; NaN
+// where either is off the photo.
+double ReferenceLight(const cv::Mat1b& sharp, const cv::Matx33d& h, const ScreenLayout& layout, int side, double column,
+                      double u) {
+    double light[2];
+    for (int group = 0; group < 2; ++group) {
+        double sum = 0;
+        int count = 0;
+        for (int x = kReferenceColumns[side][group][0]; x <= kReferenceColumns[side][group][1]; ++x) {
+            const double v = SampleAt(sharp, Apply(h, {layout.rulerLeft + x + 0.5, u}));
+            if (!std::isnan(v)) sum += v, ++count;
+        }
+        light[group] = count ? sum / count : NAN;
+    }
+    const double a = (kReferenceColumns[side][0][0] + kReferenceColumns[side][0][1] + 1) / 2.0;
+    const double b = (kReferenceColumns[side][1][0] + kReferenceColumns[side][1][1] + 1) / 2.0;
+    return light[0] + (light[1] - light[0]) * (column - a) / (b - a);
+}
+
+PhaseTrack TrackPhase(const cv::Mat1b& sharp, const cv::Matx33d& h, const ScreenLayout& layout, const Mark& mark,
+                      int side, int firstColumn, int lastColumn, double firstU, double lastU) {
     PhaseTrack track;
     track.column = layout.rulerLeft + (firstColumn + lastColumn + 1) / 2.0;
-    const double step = std::max(kStripeStep, 2 * std::ceil((lastU - firstU) / kMeasurements / 2));
-    for (double centre = firstU + kStripeSpan / 2; centre <= lastU - kStripeSpan / 2; centre += step) {
+    const double sampleStep = mark.period / 16;
+    const std::vector<double> us = Positions(firstU + sampleStep / 2, static_cast<int>((lastU - firstU) / sampleStep), sampleStep);
+    if (us.empty()) return track;
+    std::vector<double> reference(us.size());
+    for (std::size_t i = 0; i < us.size(); ++i)
+        reference[i] = ReferenceLight(sharp, h, layout, side, (firstColumn + lastColumn + 1) / 2.0, us[i]);
+    double brightest = 0;
+    for (double r : reference)
+        if (!std::isnan(r)) brightest = std::max(brightest, r);
+    const int perSpan = static_cast<int>(std::lround(mark.span / sampleStep));
+    const double step = std::max(mark.step, mark.period * std::ceil((lastU - firstU) / kMeasurements / mark.period));
+    const int stride = std::max(1, static_cast<int>(std::lround(step / sampleStep)));
+    for (int from = 0; from + perSpan <= static_cast<int>(us.size()); from += stride) {
         std::complex<double> sum = 0;
-        double level = 0;
-        int count = 0;
-        for (double u = centre - kStripeSpan / 2 + 0.125; u < centre + kStripeSpan / 2; u += 0.25) {
-            const std::complex<double> turn = std::polar(1.0, -CV_PI * (u - 0.5));
+        double level = 0, light = 0;
+        int count = 0, rows = 0;
+        for (int i = from; i < from + perSpan; ++i) {
+            if (!(reference[i] > kUnlit * brightest)) continue;
+            const std::complex<double> turn = std::polar(1.0, -2 * CV_PI * (us[i] - mark.brightest) / mark.period);
             for (int x = firstColumn; x <= lastColumn; ++x) {
-                const double v = SampleAt(sharp, Apply(h, {layout.rulerLeft + x + 0.5, u}));
+                const double v = SampleAt(sharp, Apply(h, {layout.rulerLeft + x + 0.5, us[i]}));
                 if (std::isnan(v)) continue;
-                sum += v * turn;
-                level += v;
+                sum += v / reference[i] * turn;
+                level += v / reference[i];
                 ++count;
             }
+            light += reference[i], ++rows;
         }
-        if (count == 0) continue;
+        // A measurement needs its whole span lit: part of a period weighs its phase.
+        if (count == 0 || rows < perSpan) continue;
         const double amplitude = 2 * std::abs(sum) / count, mean = level / count;
-        track.levels.emplace_back(mean, mean > 0 ? amplitude / mean : 0);
-        // White lines over black ones: the fundamental is about 0.64 of the mean, less
-        // what blur takes.
-        if (mean <= 0 || amplitude < 0.04 * mean) continue;
-        track.points.push_back({Apply(h, {track.column, centre}), centre, true});
-        track.deltas.push_back(std::arg(sum) / CV_PI);
+        track.levels.emplace_back(light / rows, mean > 0 ? amplitude / mean : 0);
+        if (mean <= 0 || amplitude < kFaintestMark * mean) continue;
+        const double centre = (us[from] + us[from + perSpan - 1]) / 2;
+        track.points.push_back({Apply(h, {track.column, centre}), centre, true, mark.weight});
+        track.deltas.push_back(std::arg(sum) / (2 * CV_PI) * mark.period);
     }
     for (std::size_t i = 1; i < track.deltas.size(); ++i) {
-        while (track.deltas[i] - track.deltas[i - 1] > 1) track.deltas[i] -= 2;
-        while (track.deltas[i] - track.deltas[i - 1] < -1) track.deltas[i] += 2;
+        while (track.deltas[i] - track.deltas[i - 1] > mark.period / 2) track.deltas[i] -= mark.period;
+        while (track.deltas[i] - track.deltas[i - 1] < -mark.period / 2) track.deltas[i] += mark.period;
     }
     return track;
 }
 
-// Median of how far b's phases lie above a's, predicted to differ by `expected`, on the
-// lines both have; nullopt when they share none.
+// The corrections a track gives at line coordinate u, between its measurements; nullopt
+// beyond them.
+std::optional<double> DeltaAt(const PhaseTrack& track, double u) {
+    for (std::size_t i = 1; i < track.points.size(); ++i) {
+        const double a = track.points[i - 1].value, b = track.points[i].value;
+        if (u < a || u > b || b <= a) continue;
+        return track.deltas[i - 1] + (track.deltas[i] - track.deltas[i - 1]) * (u - a) / (b - a);
+    }
+    return std::nullopt;
+}
+
+// Median of how far b's corrections lie above a's, predicted to differ by `expected`, on
+// the lines both measured; nullopt when they share none.
 std::optional<double> MedianGap(const PhaseTrack& a, const PhaseTrack& b, double expected) {
     std::vector<double> gaps;
-    std::size_t j = 0;
-    for (std::size_t i = 0; i < b.points.size(); ++i) {
-        while (j < a.points.size() && a.points[j].value < b.points[i].value - 0.01) ++j;
-        if (j < a.points.size() && std::abs(a.points[j].value - b.points[i].value) < 0.01)
-            gaps.push_back(b.deltas[i] - a.deltas[j] - expected);
-    }
+    for (std::size_t i = 0; i < b.points.size(); ++i)
+        if (const auto d = DeltaAt(a, b.points[i].value)) gaps.push_back(b.deltas[i] - *d - expected);
     if (gaps.empty()) return std::nullopt;
     return Median(gaps);
 }
 
-// Shifts b's phases by whole periods (two lines) to lie nearest a's plus `expected`.
-void AlignTrack(const PhaseTrack& a, PhaseTrack& b, double expected) {
+// Shifts b's corrections by whole periods of its own to lie nearest a's plus `expected`.
+void AlignTrack(const PhaseTrack& a, PhaseTrack& b, double expected, double period) {
     std::optional<double> gap = MedianGap(a, b, expected);
     if (!gap && !a.deltas.empty() && !b.deltas.empty()) gap = b.deltas.front() - a.deltas.back() - expected;
     if (!gap) return;
-    const double shift = -2 * std::round(*gap / 2);
+    const double shift = -period * std::round(*gap / period);
     for (double& d : b.deltas) d += shift;
 }
 
-// Phases of the line stripes, as corrections of u, along both stripe bands. Each band is
-// read in two halves: the phase's change from one half to the next gives the grid's
-// tilt, which then decides how the far band's phases unwrap against the near one's.
-std::vector<Constraint> StripeConstraints(const cv::Mat1b& sharp, const cv::Matx33d& h, const ScreenLayout& layout,
-                                          double firstU, double lastU, double& modulation) {
+// Phases of a mark, as corrections of u, along both of its bands. Each band is read in two
+// halves: the phase's change from one half to the next gives the grid's tilt, which then
+// decides how the far band's phases unwrap against the near one's.
+std::vector<PhaseTrack> MarkTracks(const cv::Mat1b& sharp, const cv::Matx33d& h, const ScreenLayout& layout,
+                                   const Mark& mark, double firstU, double lastU) {
     std::vector<PhaseTrack> tracks;
-    for (const auto& band : kStripeColumns) {
-        const int middle = (band[0] + band[1]) / 2;
-        tracks.push_back(TrackPhase(sharp, h, layout, band[0], middle, firstU, lastU));
-        tracks.push_back(TrackPhase(sharp, h, layout, middle + 1, band[1], firstU, lastU));
+    for (int side = 0; side < 2; ++side) {
+        const int first = mark.columns[side][0], last = mark.columns[side][1], middle = (first + last) / 2;
+        tracks.push_back(TrackPhase(sharp, h, layout, mark, side, first, middle, firstU, lastU));
+        tracks.push_back(TrackPhase(sharp, h, layout, mark, side, middle + 1, last, firstU, lastU));
     }
     std::vector<double> tilts;  // lines of phase per column
     for (int band = 0; band < 2; ++band) {
         PhaseTrack &a = tracks[2 * band], &b = tracks[2 * band + 1];
-        AlignTrack(a, b, 0);
+        AlignTrack(a, b, 0, mark.period);
         if (auto gap = MedianGap(a, b, 0)) tilts.push_back(*gap / (b.column - a.column));
     }
     double tilt = 0;
     for (double t : tilts) tilt += t / tilts.size();
-    for (int i = 2; i < 4; ++i) AlignTrack(tracks[0], tracks[i], tilt * (tracks[i].column - tracks[0].column));
-    // How much of the stripes' contrast the photo kept, where the screen is lit (noise
-    // alone passes the test above now and then, so every lit place counts here).
+    for (int i = 2; i < 4; ++i) AlignTrack(tracks[0], tracks[i], tilt * (tracks[i].column - tracks[0].column), mark.period);
+    return tracks;
+}
+
+// How much of a mark's contrast the photo kept, where the screen is lit (noise alone
+// passes a track's test now and then, so every lit place counts here).
+double Modulation(const std::vector<PhaseTrack>& tracks) {
     double brightest = 0;
     for (const PhaseTrack& track : tracks)
-        for (const auto& [mean, m] : track.levels) brightest = std::max(brightest, mean);
+        for (const auto& [light, m] : track.levels) brightest = std::max(brightest, light);
     std::vector<double> kept;
     for (const PhaseTrack& track : tracks)
-        for (const auto& [mean, m] : track.levels)
-            if (mean > 0.5 * brightest) kept.push_back(m);
-    modulation = kept.empty() ? 0 : Median(kept);
-    std::vector<Constraint> constraints;
+        for (const auto& [light, m] : track.levels)
+            if (light > 0.5 * brightest) kept.push_back(m);
+    return kept.empty() ? 0 : Median(kept);
+}
+
+// Shifts every track of `fine` by whole periods of its mark to agree with the coarse mark's
+// tracks on the same side, which know u over a longer period.
+void AlignToCoarse(std::vector<PhaseTrack>& fine, const std::vector<PhaseTrack>& coarse, double period) {
+    for (std::size_t i = 0; i < fine.size() && i < coarse.size(); ++i) {
+        const PhaseTrack& reference = coarse[i].points.empty() ? coarse[i ^ 1] : coarse[i];
+        AlignTrack(reference, fine[i], 0, period);
+    }
+}
+
+void AddConstraints(std::vector<PhaseTrack>& tracks, std::vector<Constraint>& constraints) {
     for (PhaseTrack& track : tracks) {
         for (std::size_t i = 0; i < track.points.size(); ++i) {
             track.points[i].value += track.deltas[i];
             constraints.push_back(track.points[i]);
         }
     }
-    return constraints;
+}
+
+// Where a row shows the edge strip's middle, in columns of the current grid: the place,
+// within a search that allows for the grid's first guess, that looks most like the strip
+// with its white surroundings (five columns outside, the ruler's margin of ten inside; a
+// bar beside the ruler has only five on either side); then the centroid of its darkness.
+std::optional<double> FindEdgeStrip(const std::vector<double>& values, double first, double step, int inward) {
+    auto mean = [&](double from, double to) {
+        const int a = static_cast<int>(std::ceil((from - first) / step)), b = static_cast<int>(std::floor((to - first) / step));
+        if (a < 0 || b >= static_cast<int>(values.size()) || b < a) return static_cast<double>(NAN);
+        double sum = 0;
+        for (int i = a; i <= b; ++i) sum += values[i];
+        return sum / (b - a + 1);
+    };
+    const double width = kEdgeStripLast + 1, inside = kMarginLast + 1 - width, outside = kBarStep - kBarWidth;
+    double best = -INFINITY, at = NAN;
+    for (double p = first; p <= first + step * (values.size() - 1); p += step) {
+        const double black = mean(p, p + width);
+        const double in = inward > 0 ? mean(p + width + 0.5, p + width + inside) : mean(p - inside, p - 0.5);
+        const double out = inward > 0 ? mean(p - outside, p - 0.5) : mean(p + width + 0.5, p + width + outside);
+        const double score = std::min(in, out) - black;
+        if (score > best) best = score, at = p;
+    }
+    if (std::isnan(at)) return std::nullopt;
+    const double white = std::max(mean(at - 2, at - 0.5), mean(at + width + 0.5, at + width + 2));
+    const double black = mean(at + 1, at + width - 1);
+    if (!(white > 0) || black > 0.4 * white) return std::nullopt;
+    double weight = 0, moment = 0;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        const double x = first + i * step;
+        if (x < at - 2 || x > at + width + 2) continue;
+        const double darkness = std::max(0.0, (white - values[i]) - 0.3 * (white - black));
+        weight += darkness;
+        moment += darkness * x;
+    }
+    if (weight <= 0) return std::nullopt;
+    return moment / weight;
 }
 
 // The middles of the ruler's black edge strips, by the centroid of their darkness.
 std::vector<Constraint> EdgeConstraints(const cv::Mat1b& sharp, const cv::Matx33d& h, const ScreenLayout& layout,
                                         double firstU, double lastU) {
     std::vector<Constraint> constraints;
-    const double windows[2][2] = {{-4, 9}, {kRulerWidth - 10, kRulerWidth + 3}};
+    constexpr double kSearch = 12, kStep = 0.25;  // columns each way that the first guess may be off
+    const double starts[2] = {-kSearch - (kBarStep - kBarWidth), Mirrored(kEdgeStripLast) - kSearch - kMarginLast};
     const double middles[2] = {kEdgeStripMiddle, kRulerWidth - kEdgeStripMiddle};
+    const int count = static_cast<int>((2 * kSearch + kBarStep + kMarginLast + 1) / kStep);
     for (int side = 0; side < 2; ++side) {
         const double step = std::max(kEdgeStep, (lastU - firstU) / kMeasurements);
         for (double centre = firstU + 1; centre <= lastU - 1; centre += step) {
-            std::vector<double> xs, values;
-            for (double x = windows[side][0]; x <= windows[side][1]; x += 0.25) {
+            std::vector<double> values;
+            for (int i = 0; i < count; ++i) {
+                const double x = starts[side] + i * kStep;
                 double sum = 0;
-                int count = 0;
+                int used = 0;
                 for (double u = centre - 0.75; u <= centre + 0.8; u += 0.5) {
                     const double v = SampleAt(sharp, Apply(h, {layout.rulerLeft + x, u}));
-                    if (!std::isnan(v)) sum += v, ++count;
+                    if (!std::isnan(v)) sum += v, ++used;
                 }
-                if (count < 4) break;
-                xs.push_back(x);
-                values.push_back(sum / count);
+                if (used < 4) break;
+                values.push_back(sum / used);
             }
-            if (xs.size() < 40) continue;
-            const double white = *std::max_element(values.begin(), values.end());
-            const double black = *std::min_element(values.begin(), values.end());
-            if (white <= 0 || black > 0.4 * white) continue;
-            double weight = 0, moment = 0;
-            for (std::size_t i = 0; i < xs.size(); ++i) {
-                const double darkness = std::max(0.0, (white - values[i]) - 0.3 * (white - black));
-                weight += darkness;
-                moment += darkness * xs[i];
-            }
-            if (weight <= 0) continue;
-            const double found = moment / weight;
-            constraints.push_back({Apply(h, {layout.rulerLeft + found, centre}), layout.rulerLeft + middles[side],
-                                   false});
+            if (static_cast<int>(values.size()) < count) continue;
+            const auto found = FindEdgeStrip(values, starts[side], kStep, side == 0 ? +1 : -1);
+            if (!found) continue;
+            constraints.push_back({Apply(h, {layout.rulerLeft + *found, centre}), layout.rulerLeft + middles[side], false,
+                                   kEdgeWeight});
         }
     }
     return constraints;
@@ -201,7 +308,7 @@ std::optional<cv::Matx33d> Solve(const std::vector<Constraint>& constraints, con
     for (const Constraint& c : constraints) {
         const cv::Point2d p = Apply(normalise, c.photo);
         const int offset = c.line ? 3 : 0;
-        const double weight = c.line ? kStripeWeight : kEdgeWeight;
+        const double weight = c.weight;
         a(row, offset + 0) = weight * p.x;
         a(row, offset + 1) = weight * p.y;
         a(row, offset + 2) = weight;
@@ -279,11 +386,21 @@ std::optional<Grid> FitGrid(const cv::Mat1b& sharp, const Piece& piece, const Ro
                             const ScreenLayout& layout) {
     Grid grid;
     grid.screenToPhoto = rough.screenToPhoto;
-    std::vector<Constraint> stripes;
+    std::vector<Constraint> lines;
     for (int round = 0; round < kRounds; ++round) {
         const auto [first, last] = LineExtent(piece, grid.screenToPhoto);
-        stripes = StripeConstraints(sharp, grid.screenToPhoto, layout, first, last, grid.modulation);
-        std::vector<Constraint> all = stripes;
+        std::vector<PhaseTrack> tenths = MarkTracks(sharp, grid.screenToPhoto, layout, kTenths, first, last);
+        std::vector<PhaseTrack> stripes = MarkTracks(sharp, grid.screenToPhoto, layout, kStripes, first, last);
+        grid.modulation = Modulation(stripes);
+        lines.clear();
+        const bool tenthsSeen = std::any_of(tenths.begin(), tenths.end(), [](const PhaseTrack& t) { return t.points.size() >= 2; });
+        if (tenthsSeen) {
+            AlignToCoarse(stripes, tenths, kStripes.period);
+            AddConstraints(tenths, lines);
+        }
+        if (grid.modulation >= kFaintestStripes) AddConstraints(stripes, lines);
+        grid.period = tenthsSeen ? kTenths.period : kStripes.period;
+        std::vector<Constraint> all = lines;
         const std::vector<Constraint> edges = EdgeConstraints(sharp, grid.screenToPhoto, layout, first, last);
         all.insert(all.end(), edges.begin(), edges.end());
         auto solved = Solve(all, grid.screenToPhoto);
@@ -296,7 +413,7 @@ std::optional<Grid> FitGrid(const cv::Mat1b& sharp, const Piece& piece, const Ro
     }
     std::tie(grid.firstU, grid.lastU) = LineExtent(piece, grid.screenToPhoto);
     if (!FitsTheScreen(piece, grid, layout)) return std::nullopt;
-    grid.stripeResidual = StripeResidual(stripes, grid.screenToPhoto);
+    grid.stripeResidual = StripeResidual(lines, grid.screenToPhoto);
     return grid;
 }
 

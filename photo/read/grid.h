@@ -1,6 +1,7 @@
 // The exact grid of one lit piece: where each screen column and line lies in the
-// photo. The ruler's line stripes fix the lines to a fraction of a line (their phase)
-// and its black edge strips fix the columns; together they give a homography.
+// photo. The ruler's ticks of every tenth line fix the lines modulo ten, through blur;
+// its line stripes, where blur left them, fix them to a hundredth of a line modulo two;
+// its black edge strips fix the columns; together they give a homography.
 #pragma once
 
 #include <opencv2/core.hpp>
@@ -11,12 +12,16 @@
 
 namespace velmaro::photo {
 
+// Line stripes whose contrast the photo kept below this (amplitude over mean) are not used.
+constexpr double kFaintestStripes = 0.08;
+
 struct Grid {
     // Screen column X and line coordinate u to photo coordinates. Line n covers
-    // u in [n - 1, n); until the piece is numbered, u is off by an even number.
+    // u in [n - 1, n); until the piece is numbered, u is off by a multiple of `period`.
     cv::Matx33d screenToPhoto;
     double firstU = 0, lastU = 0;  // the piece's extent in u
-    double stripeResidual = 0;     // RMS of the stripe phases against the grid, lines
+    int period = 2;                // lines: u is known modulo this before the numbering
+    double stripeResidual = 0;     // RMS of the marks' phases against the grid, lines
     double modulation = 0;         // median stripe amplitude over mean level: blur lowers it
 };
 

@@ -98,7 +98,7 @@ std::optional<Numbering> NumberLines(const cv::Mat1b& sharp, const Grid& grid, c
     std::vector<Candidate> candidates;
     const std::size_t stride = std::max<std::size_t>(1, lit.size() / kSampledRows);
     for (int offset = 1 - firstRow; offset + lastRow <= std::min(layout.height, kRulerHeight); ++offset)
-        if (offset % 2 == 0) candidates.push_back({offset, mismatch(rulerLinear, offset, stride)});
+        if (offset % grid.period == 0) candidates.push_back({offset, mismatch(rulerLinear, offset, stride)});
     if (candidates.empty()) return std::nullopt;
     std::sort(candidates.begin(), candidates.end(), byMismatch);
     candidates.resize(std::min<std::size_t>(candidates.size(), kFinalists));

@@ -13,7 +13,7 @@
 namespace velmaro::photo {
 
 struct Numbering {
-    int offset = 0;           // screen line coordinate = grid u + offset; even
+    int offset = 0;           // screen line coordinate = grid u + offset; a multiple of the grid's period
     bool certain = false;     // the best offset stands out from every other
     double mismatch = 0;      // of the best offset
     double runnerUp = 0;      // of the best other offset

@@ -24,7 +24,6 @@ namespace velmaro::photo {
 namespace {
 
 constexpr double kSmallestPitch = 1.6;     // photo pixels per line, below which lines cannot be told apart
-constexpr double kFaintestStripes = 0.08;  // stripe modulation below which the photo is too blurred
 constexpr double kRulerSeen = 0.8;         // correlation of the ruler's column profile that shows the ruler
 constexpr int kMostPieces = 3;
 constexpr double kEdgeSettling = 0.3;      // lines: what the edges' quantisation may add to the length
@@ -47,7 +46,7 @@ std::vector<Located> LocatePieces(const Photo& photo, const ScreenLayout& layout
     if (pieces.empty()) throw ReadError("no lit screen found in the photograph");
     const double longest = pieces[0].LongSide();
     std::vector<Located> located;
-    std::string why = "no pattern found: the lit parts hold no ruler with line stripes";
+    std::string why = "no pattern found: the lit parts hold no ruler";
     for (std::size_t i = 0; i < pieces.size() && static_cast<int>(i) < kMostPieces; ++i) {
         const Piece& piece = pieces[i];
         if (piece.LongSide() < 0.6 * longest) continue;
@@ -62,9 +61,9 @@ std::vector<Located> LocatePieces(const Photo& photo, const ScreenLayout& layout
         // pattern is there but too blurred to read.
         const auto rough = FindRuler(photo.sharp, piece, stripes.value_or(guess), layout, rulerLinear);
         if (!rough) continue;
-        const std::string blurred = "the pattern is too blurred to read lines: its line stripes cannot be told apart";
-        const auto grid = stripes ? FitGrid(photo.sharp, piece, *rough, layout) : std::nullopt;
-        if (!grid || grid->modulation < kFaintestStripes) {
+        const std::string blurred = "the pattern is too blurred to read lines: the ruler's ticks cannot be told apart";
+        const auto grid = FitGrid(photo.sharp, piece, *rough, layout);
+        if (!grid) {
             if (rough->match > kRulerSeen) why = blurred;
             continue;
         }
@@ -113,8 +112,11 @@ PlacedGrid Shifted(const Grid& grid, int offset) {
     return {grid.screenToPhoto * shift, grid.firstU + offset, grid.lastU + offset};
 }
 
-// The even offset that puts a line coordinate of a grid at a screen line coordinate.
-int EvenOffset(double from, double to) { return 2 * static_cast<int>(std::lround((to - from) / 2)); }
+// The offset, a multiple of the grid's period, that puts a line coordinate of the grid at
+// a screen line coordinate.
+int OffsetBy(const Grid& grid, double from, double to) {
+    return grid.period * static_cast<int>(std::lround((to - from) / grid.period));
+}
 
 // Two lit pieces of one screen are the parts of a band that wraps over the blanking: the
 // upper one begins at the screen's top, the lower one ends at its bottom. A part without
@@ -127,7 +129,7 @@ std::optional<PlacedGrid> PlaceByScreenEdge(const cv::Mat1b& sharp, const Locate
     if (!band || band->startAtTop || band->endAtBottom || band->wraps) return std::nullopt;
     const cv::Point2d otherCentre(other.piece.box.center.x, other.piece.box.center.y);
     const bool upper = Apply(piece.grid.screenToPhoto.inv(), otherCentre).y > (piece.grid.firstU + piece.grid.lastU) / 2;
-    return Shifted(piece.grid, upper ? EvenOffset(band->start, 0) : EvenOffset(band->end, layout.height));
+    return Shifted(piece.grid, upper ? OffsetBy(piece.grid, band->start, 0) : OffsetBy(piece.grid, band->end, layout.height));
 }
 
 ScreenView Place(const cv::Mat1b& sharp, const std::vector<Located>& pieces, const Columns& columns,
