@@ -1,21 +1,20 @@
 """Speed of a shutter-test session: 24 photographs of 24 megapixels (eight marked speeds,
 three shots each, EXIF carrying the speed) read by `velmaro-photo session` over every
 core, against reading them one after another with `velmaro-photo read`:
-    session_speed.py --program build/velmaro-photo --work DIR [--runs 3]
-Prints both times, serial time / cores, and the session's ratio to it (target: at most
-1.3); beside them the session with --jobs 1, one photograph at a time in one process,
-which leaves out the program's start for each photograph. The photographs are simulated
+    session_speed.py --program build/velmaro-photo --work DIR [--runs 5]
+Prints both times (the serial one the sum of each photograph's median time), serial
+time / cores, and the session's ratio to it (target: at most 1.3); beside them the
+session with --jobs 1, one photograph at a time in one process, which leaves out the
+program's start for each photograph. The photographs are simulated
 once into DIR/session-24mp and kept."""
 
 import argparse
 import os
-import statistics
 import subprocess
 import sys
-import time
 
-PHOTO = ["--photo-size", "6000x4000", "--scale", "4.6", "--rotation", "1.5", "--keystone-x", "0.03",
-         "--full-well", "8000", "--read-noise", "6", "--quality", "92"]
+from speed import PHOTO, timed
+
 MARKED = ["1/4000", "1/2000", "1/1000", "1/500", "1/250", "1/125", "1/60", "1/30"]
 SHOTS = 3
 TARGET = 1.3
@@ -39,32 +38,21 @@ def simulate(program, folder):
     return photos
 
 
-def timed(commands, runs):
-    """Median wall time of running the commands one after another, over runs."""
-    times = []
-    for _ in range(runs):
-        start = time.perf_counter()
-        for command in commands:
-            subprocess.run(command, check=True, stdout=subprocess.DEVNULL)
-        times.append(time.perf_counter() - start)
-    return statistics.median(times)
-
-
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--program", required=True)
     parser.add_argument("--work", required=True)
-    parser.add_argument("--runs", type=int, default=3)
+    parser.add_argument("--runs", type=int, default=5)
     opts = parser.parse_args()
     folder = os.path.join(opts.work, "session-24mp")
     photos = simulate(opts.program, folder)
     cores = os.cpu_count() or 1
-    serial = timed([[opts.program, "read", photo, "--refresh", "85", "--marked", marked] for photo, marked in photos],
-                   opts.runs)
+    serial = sum(timed([opts.program, "read", photo, "--refresh", "85", "--marked", marked], opts.runs)
+                 for photo, marked in photos)
     # Every shot is within 3 % of its marked speed: every row passes, and a status but 0
     # is a fault.
-    session = timed([[opts.program, "session", folder, "--refresh", "85"]], opts.runs)
-    one_job = timed([[opts.program, "session", folder, "--refresh", "85", "--jobs", "1"]], opts.runs)
+    session = timed([opts.program, "session", folder, "--refresh", "85"], opts.runs)
+    one_job = timed([opts.program, "session", folder, "--refresh", "85", "--jobs", "1"], opts.runs)
     ratio = session / (serial / cores)
     print("\nA session of 24 photographs of 24 megapixels over the cores, against reading them one after another "
           f"(target: the session at most {TARGET} times the serial time over the cores):")

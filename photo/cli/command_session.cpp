@@ -97,7 +97,7 @@ void AddSessionCommand(CLI::App& app, SessionOptions& o) {
         "session", "Reads a shutter test: photographs of every marked speed, one row per speed, pass or fail");
     session->add_option("PHOTO", o.photos, "The photographs, or a folder of them (JPEG and PNG)")->required();
     AddReadingOptions(*session, o.read);
-    session->get_option("--refresh")->required();
+    session->get_option("--refresh")->required()->description("Refresh rate, Hz: the table is in seconds");
     session
         ->add_option("--marked", o.marked,
                      "Where the marked speeds come from: exif, name (1-250_a.jpg, 1s-2.jpg), a CSV of file,marked "
