@@ -38,11 +38,20 @@ std::string SpeedLabel(double seconds) {
 
 std::optional<double> SpeedInFileName(const std::string& fileName) {
     // The speed, then anything but a digit or letter that would make it part of a word.
-    static const std::regex fraction(R"(^1[-_]([0-9]+)(?![0-9]))"), whole(R"(^([0-9]+(\.[0-9]+)?)[sS](?![A-Za-z0-9]))");
+    static const std::regex fraction(R"(^1[-_]([0-9]+)(?![0-9]))"), whole(R"(^([0-9]+(\.[0-9]+)?[sS])(?![A-Za-z0-9]))");
     std::smatch match;
-    if (std::regex_search(fileName, match, fraction) && std::stod(match[1]) > 0) return 1 / std::stod(match[1]);
-    if (std::regex_search(fileName, match, whole) && std::stod(match[1]) > 0) return std::stod(match[1]);
-    return std::nullopt;
+    std::string speed;
+    if (std::regex_search(fileName, match, fraction))
+        speed = "1/" + match[1].str();
+    else if (std::regex_search(fileName, match, whole))
+        speed = match[1];
+    else
+        return std::nullopt;
+    try {
+        return ParseSpeed(speed, "the speed in the name");
+    } catch (const std::invalid_argument&) {
+        return std::nullopt;  // 1-0 or 0s: no speed
+    }
 }
 
 }  // namespace velmaro::photo
