@@ -52,8 +52,8 @@ Exif ReadExif(const std::string& path) {
         image->readMetadata();
         const Exiv2::ExifData& data = image->exifData();
         return {Seconds(data), Text(data, kMake), Text(data, kModel), Text(data, kTaken)};
-    } catch (const Exiv2::AnyError&) {
-        return {};
+    } catch (const std::exception&) {
+        return {};  // exiv2's own errors and any other: a file whose EXIF cannot be read has none
     }
 }
 

@@ -280,6 +280,16 @@ TEST(SessionExif, WrittenAndReadBack) {
         EXPECT_EQ("2024:05:01 10:00:00", exif.taken);
         EXPECT_EQ(cv::countNonZero(DecodeImage(jpeg) != DecodeImage(tagged)), 0) << "the picture itself is untouched";
     }
+    // EXIF cut short or garbled is none, never an error that would stop a session.
+    std::vector<std::uint8_t> tagged = WithExif(jpeg, {0.004, "Velmaro", "Sim 1", ""});
+    for (std::size_t at = 20; at < 200 && at < tagged.size(); at += 7) {
+        std::vector<std::uint8_t> garbled = tagged;
+        garbled[at] ^= 0xFF;
+        for (const std::size_t size : {garbled.size(), at}) {
+            std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(garbled.data()), size);
+            EXPECT_NO_THROW(ReadExif(path.string())) << at << " " << size;
+        }
+    }
     std::ofstream(path, std::ios::binary) << "not an image";
     EXPECT_TRUE(ReadExif(path.string()).Empty());
     EXPECT_TRUE(ReadExif((path.string() + ".missing")).Empty());
