@@ -167,6 +167,13 @@ std::vector<const Shot*> FastestFirst(const std::vector<Shot>& shots) {
     return order;
 }
 
+// The chart's data, Chart.js and the chart, in that order.
+std::string Chart(const std::vector<Shot>& shots, const std::vector<Row>& rows, double toleranceStops) {
+    return "<script type=\"application/json\" id=\"session\">" + ScriptJson(ChartData(shots, rows, toleranceStops)) +
+           "</script>\n<script>\n" + std::string(reinterpret_cast<const char*>(kChartJs), kChartJsSize) +
+           "\n</script>\n<script>" + kChartScript + "</script>\n";
+}
+
 }  // namespace
 
 std::string Base64(const std::vector<std::uint8_t>& bytes) {
@@ -190,13 +197,13 @@ std::string SessionPage(const std::vector<Shot>& shots, const std::vector<Row>& 
                        "</title>\n<style>" + kStyle + "</style>\n</head>\n<body>\n<h1>" + title + "</h1>\n";
     html += "<p class=\"facts\">" + Escaped(SessionFacts(shots, toleranceStops)) + "</p>\n";
     html += Table(rows) + Notes(shots, rows);
-    html += "<h2>Deviation of every shot</h2>\n<div class=\"chart-box\"><canvas id=\"chart\"></canvas></div>\n";
+    if (!rows.empty())
+        html += "<h2>Deviation of every shot</h2>\n<div class=\"chart-box\"><canvas id=\"chart\"></canvas></div>\n";
     html += "<h2>Photographs</h2>\n<div class=\"photos\">\n";
     for (const Shot* shot : FastestFirst(shots)) html += Figure(*shot);
-    html += "</div>\n<script type=\"application/json\" id=\"session\">" +
-            ScriptJson(ChartData(shots, rows, toleranceStops)) + "</script>\n<script>\n";
-    html += std::string(reinterpret_cast<const char*>(kChartJs), kChartJsSize);
-    return html + "\n</script>\n<script>" + kChartScript + "</script>\n</body>\n</html>\n";
+    html += "</div>\n";
+    if (!rows.empty()) html += Chart(shots, rows, toleranceStops);
+    return html + "</body>\n</html>\n";
 }
 
 }  // namespace velmaro::photo

@@ -253,6 +253,14 @@ TEST(SessionPage, SelfContainedWithTheTableChartDataAndPhotos) {
     EXPECT_EQ(3, scripts) << "the chart's data, Chart.js and the chart";
 }
 
+TEST(SessionPage, NoMarkedSpeedNoChart) {
+    const std::vector<Shot> shots = {Shot{"scan.jpg", {}, {}, {}, "no marked speed: no EXIF exposure time", {}}};
+    const std::string page = SessionPage(shots, {}, 0.33);
+    EXPECT_EQ(std::string::npos, page.find("<canvas")) << "a chart of no speed would have no axis";
+    EXPECT_EQ(std::string::npos, page.find("<script"));
+    EXPECT_NE(std::string::npos, page.find("scan.jpg: no marked speed: no EXIF exposure time"));
+}
+
 TEST(SessionPage, Base64) {
     auto encoded = [](const std::string& text) { return Base64(std::vector<std::uint8_t>(text.begin(), text.end())); };
     EXPECT_EQ("", encoded(""));
