@@ -19,6 +19,9 @@ TEST_BUILD_PACKAGES=(googletest libgtest-dev python3)
 # Running them, besides RUN_PACKAGES: the ruler's font, and openbox, the window manager
 # of the tests that minimize and activate the program.
 TEST_RUN_PACKAGES=(fonts-liberation2 openbox)
+# velmaro-photo's session: EXIF through exiv2, its page's chart from Chart.js; a test opens the page in Chromium.
+BUILD_PACKAGES+=(libexiv2-dev libjs-chart.js)
+TEST_RUN_PACKAGES+=(chromium)
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi

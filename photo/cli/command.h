@@ -5,6 +5,10 @@
 
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "photo/cli/exif.h"
+#include "photo/read/reading.h"
 
 namespace velmaro::photo {
 
@@ -27,6 +31,7 @@ struct SimulateOptions {
     double blur = 0.7, vignetting = 0.2, roomLight = 0.01, fullWell = 20000, readNoise = 4, gain = 1;
     bool grey = false;
     int quality = 92;
+    ExifOptions exif;
 };
 
 void AddSimulateCommand(CLI::App& app, SimulateOptions& options);
@@ -43,12 +48,35 @@ struct ReadCommandOptions {
     std::optional<int> vtotal;
     std::optional<double> hfreq;
     std::string display = "auto";
+    std::string marked;  // the speed set on the camera, as people write it
     bool json = false;
     std::string annotate;
 };
 
 void AddReadCommand(CLI::App& app, ReadCommandOptions& options);
 int RunRead(const ReadCommandOptions& options);
+
+// The options that tell the reader about the screen, shared by the verbs that read:
+// the mode, refresh, vertical total or line rate, and display. ReadOptionsOf checks
+// them (std::invalid_argument) and adds the marked speed where one was given.
+void AddReadingOptions(CLI::App& command, ReadCommandOptions& options);
+ReadOptions ReadOptionsOf(const ReadCommandOptions& options);
+
+struct SessionOptions {
+    std::vector<std::string> photos;  // photographs, or folders of them
+    ReadCommandOptions read;
+    std::string marked = "auto";
+    double toleranceStops = 0.33;
+    std::string csv, html;
+    bool json = false;
+    int jobs = 0;  // 0: every core
+};
+
+void AddSessionCommand(CLI::App& app, SessionOptions& options);
+// 0: every speed passes and every photograph was read; 1: a speed fails, or a
+// photograph gave no reading; 2: no session (bad arguments, no photographs, a CSV of
+// marked speeds or an output that cannot be read or written).
+int RunSession(const SessionOptions& options);
 
 struct PicturesOptions {
     std::string mode = "1024x768";

@@ -8,6 +8,7 @@
 #include "photo/cli/arguments.h"
 #include "photo/cli/command.h"
 #include "photo/cli/report.h"
+#include "photo/cli/speed.h"
 #include "photo/model/codec.h"
 #include "photo/read/image.h"
 #include "photo/read/reading.h"
@@ -27,24 +28,37 @@ int Refuse(const ReadCommandOptions& o, const std::string& why) {
 void AddReadCommand(CLI::App& app, ReadCommandOptions& o) {
     CLI::App* read = app.add_subcommand("read", "Reads a photograph of the running pattern: how long the exposure was");
     read->add_option("PHOTO", o.photo, "The photograph, JPEG or PNG")->required();
-    read->add_option("--mode", o.mode, "Screen mode WIDTHxHEIGHT")->capture_default_str();
-    read->add_option("--refresh", o.refresh, "Refresh rate, Hz; without it the exposure is in line periods");
-    auto* vtotal = read->add_option("--vtotal", o.vtotal, "Lines per refresh, vertical blanking included");
-    read->add_option("--hfreq", o.hfreq, "Line rate, kHz, as the monitor's menu shows it")->excludes(vtotal);
-    read->add_option("--display", o.display, "auto, crt or lcd")->capture_default_str()->check(CLI::IsMember({"auto", "crt", "lcd"}));
+    AddReadingOptions(*read, o);
+    read->add_option("--marked", o.marked,
+                     "The speed set on the camera (1/250, 2s): where the photo leaves the count of refreshes open, "
+                     "the count nearest to it is taken");
     read->add_flag("--json", o.json, "One JSON object on standard output");
     read->add_option("--annotate", o.annotate, "Writes the photo with what was found drawn on it (PNG or JPEG)");
 }
 
-int RunRead(const ReadCommandOptions& o) {
+void AddReadingOptions(CLI::App& command, ReadCommandOptions& o) {
+    command.add_option("--mode", o.mode, "Screen mode WIDTHxHEIGHT")->capture_default_str();
+    command.add_option("--refresh", o.refresh, "Refresh rate, Hz; without it the exposure is in line periods");
+    auto* vtotal = command.add_option("--vtotal", o.vtotal, "Lines per refresh, vertical blanking included");
+    command.add_option("--hfreq", o.hfreq, "Line rate, kHz, as the monitor's menu shows it")->excludes(vtotal);
+    command.add_option("--display", o.display, "auto, crt or lcd")->capture_default_str()->check(CLI::IsMember({"auto", "crt", "lcd"}));
+}
+
+ReadOptions ReadOptionsOf(const ReadCommandOptions& o) {
     ReadOptions options;
     if (o.display != "auto") options.display = o.display == "lcd" ? DisplayKind::kLcd : DisplayKind::kCrt;
     options.refreshHz = o.refresh;
     options.vtotal = o.vtotal;
     options.hfreqKhz = o.hfreq;
+    std::tie(options.width, options.height) = ParseSize(o.mode, "the mode");
+    if (options.refreshHz) ResolveTiming(options.width, options.height, *options.refreshHz, options.vtotal, options.hfreqKhz);
+    if (!o.marked.empty()) options.markedSeconds = ParseSpeed(o.marked, "the marked speed");
+    return options;
+}
+
+int RunRead(const ReadCommandOptions& o) {
     try {
-        std::tie(options.width, options.height) = ParseSize(o.mode, "the mode");
-        if (options.refreshHz) ResolveTiming(options.width, options.height, *options.refreshHz, options.vtotal, options.hfreqKhz);
+        const ReadOptions options = ReadOptionsOf(o);
         if (!o.annotate.empty() && ImageKind(o.annotate).empty())
             return Refuse(o, "the annotated picture's name must end in .png, .jpg or .jpeg: " + o.annotate);
         const Photo photo = LoadPhoto(o.photo);

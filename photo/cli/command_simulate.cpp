@@ -10,6 +10,7 @@
 
 #include "photo/cli/arguments.h"
 #include "photo/cli/command.h"
+#include "photo/cli/exif.h"
 #include "photo/model/codec.h"
 #include "photo/simulate/simulate.h"
 #include "photo/simulate/truth.h"
@@ -135,18 +136,20 @@ void AddSimulateCommand(CLI::App& app, SimulateOptions& o) {
         ->capture_default_str();
     sim->add_flag("--grey", o.grey, "One grey channel");
     sim->add_option("--quality", o.quality, "JPEG quality, 0-100")->capture_default_str();
+    AddExifOptions(*sim, o.exif);
 }
 
 int RunSimulate(const SimulateOptions& o) {
     const std::string kind = ImageKind(o.out);
     if (kind.empty()) throw std::invalid_argument("the photograph's name must end in .jpg, .jpeg or .png: " + o.out);
     const Scene scene = SceneOf(o);
+    const Exif exif = ExifOf(o.exif);
     Outputs outputs;
     outputs.Create(o.out);
     if (!o.truth.empty()) outputs.Create(o.truth);
 
     const Photograph photograph = Simulate(BuiltInRuler(), scene);
-    const std::vector<std::uint8_t> bytes = EncodeImage(photograph.image, kind, o.quality);
+    const std::vector<std::uint8_t> bytes = WithExif(EncodeImage(photograph.image, kind, o.quality), exif);
     Outputs::Write(o.out, std::string(bytes.begin(), bytes.end()));
     if (!o.truth.empty())
         Outputs::Write(o.truth, TruthJson(TruthOf(scene, photograph.screenToPhoto), scene, photograph.screenToPhoto).dump(2) + "\n");

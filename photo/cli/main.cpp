@@ -1,6 +1,7 @@
 // velmaro-photo: reads a photograph of Velmaro's screen, or simulates one.
 //   velmaro-photo read PHOTO [options]       how long the exposure was, and where
 //   velmaro-photo simulate --out PHOTO ...   a photograph whose truth is known
+//   velmaro-photo session PHOTO... | FOLDER  a shutter test: one row per marked speed
 // Bad input ends with exit status 2 and one line on standard error.
 #include <CLI/CLI.hpp>
 
@@ -22,6 +23,8 @@ int main(int argc, char** argv) {
     AddSimulateCommand(app, simulate);
     PicturesOptions pictures;
     AddPicturesCommand(app, pictures);
+    SessionOptions session;
+    AddSessionCommand(app, session);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
@@ -42,6 +45,7 @@ int main(int argc, char** argv) {
         if (app.got_subcommand("read")) return RunRead(read);
         if (app.got_subcommand("simulate")) return RunSimulate(simulate);
         if (app.got_subcommand("pictures")) return RunPictures(pictures);
+        if (app.got_subcommand("session")) return RunSession(session);
     } catch (const std::exception& error) {
         std::cerr << "velmaro-photo: " << error.what() << "\n";
         return 2;

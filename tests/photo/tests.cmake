@@ -71,3 +71,20 @@ if(VELMARO_PHOTO_FUZZ AND CMAKE_CXX_COMPILER_ID MATCHES "Clang" AND NOT WIN32)
                    ${corpus} ${PHOTO_TESTS_DIR}/fuzz/seeds)
   set_tests_properties(photo_read_fuzz_10000_runs PROPERTIES TIMEOUT 300)
 endif()
+
+# The shutter-test session: its parts on made-up readings, and the verb on a session made
+# by the simulator (EXIF in its JPEGs, a film scan named by its speed, a broken file).
+set(SESSION_TESTS ${PHOTO_TESTS_DIR}/session_test.cpp)
+if(NOT WIN32)
+  list(APPEND SESSION_TESTS ${PHOTO_TESTS_DIR}/session_command_test.cpp)
+endif()
+photo_test(photo_session LIBRARIES photo_cli SOURCES ${SESSION_TESTS})
+target_compile_definitions(photo_session_test PRIVATE VELMARO_PHOTO_PROGRAM="$<TARGET_FILE:velmaro-photo>")
+add_dependencies(photo_session_test velmaro-photo)
+if(NOT WIN32)
+  # The page in headless Chromium; skipped, and shown as skipped, where it is not installed.
+  photo_test(photo_session_page LIBRARIES photo_cli SOURCES ${PHOTO_TESTS_DIR}/session_page_test.cpp)
+  target_compile_definitions(photo_session_page_test PRIVATE VELMARO_PHOTO_PROGRAM="$<TARGET_FILE:velmaro-photo>")
+  add_dependencies(photo_session_page_test velmaro-photo)
+  set_tests_properties(photo_session_page PROPERTIES SKIP_REGULAR_EXPRESSION "\\[  SKIPPED \\]")
+endif()
