@@ -27,6 +27,7 @@ constexpr double kSmallestPitch = 1.6;     // photo pixels per line, below which
 constexpr double kRulerSeen = 0.8;         // correlation of the ruler's column profile that shows the ruler
 constexpr int kMostPieces = 3;
 constexpr double kEdgeSettling = 0.3;      // lines: what the edges' quantisation may add to the length
+constexpr double kResponseShare = 0.1;     // of an LCD's response, that its shape may move the window's length
 
 std::string Format(double value) {
     char text[32];
@@ -217,17 +218,19 @@ void ReadLcd(const cv::Mat1b& sharp, const ScreenView& view, const Columns& colu
     }
     const int h = layout.height;
     r.exposureLines = zone->length;
-    r.uncertaintyLines = 2 * zone->lengthError + kEdgeSettling;
+    // The ramps' ends follow the panel's response, whose shape the fit only approximates.
+    r.uncertaintyLines = 2 * zone->lengthError + kResponseShare * zone->response + kEdgeSettling;
     r.responseLines = zone->response;
-    r.firstPhase = zone->newPhase;
-    r.lastPhase = zone->laterPhase.value_or(zone->newPhase);
-    r.refreshes = zone->laterPhase ? 2 : 1;
+    r.firstPhase = zone->firstPhase;
+    r.lastPhase = zone->lastPhase;
+    r.refreshes = zone->refreshes;
     r.repeatedPictures = 0;
     r.slantLines = 0.0;
+    const double total = r.vtotal.value_or(h);
     double end = zone->start + zone->length;
-    if (zone->laterPhase) end -= *r.vtotal;
-    r.startInBlanking = zone->start < 0;
-    r.endInBlanking = end > h;
+    end -= total * std::floor(end / total);
+    r.startInBlanking = zone->start >= h;
+    r.endInBlanking = end >= h;
     r.firstLine = r.startInBlanking ? 1 : std::clamp(static_cast<int>(std::floor(zone->start)) + 1, 1, h);
     r.lastLine = r.endInBlanking ? h : std::clamp(static_cast<int>(std::floor(end)) + 1, 1, h);
     r.findings.startEdge = zone->start;

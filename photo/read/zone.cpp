@@ -1,6 +1,7 @@
 #include "photo/read/zone.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <vector>
 
@@ -13,192 +14,222 @@ namespace velmaro::photo {
 
 namespace {
 
-constexpr double kPure = 0.15;     // a share this close to 0 or 1 counts as whole
-constexpr int kShortestSegment = 3;
-constexpr int kFraction = -1;      // segment kind: lines between two pictures
+constexpr double kChanged = 0.1;          // a share this far from 0 and 1 shows a change
+constexpr int kSlopeReach = 4;            // lines on each side of a line whose bars' slope is taken
+constexpr double kGuessedBlanking = 0.05; // of the height, when the vertical total is not known
+constexpr int kCoarseStride = 3;          // lines between those the first search compares
+constexpr int kFinalists = 4;             // first guesses fitted in full
+constexpr double kSmallestLevels = 0.5;   // the bars' black and white must lie this far apart
 
-struct Segment {
-    int kind;  // a phase, or kFraction
-    int first, last;  // rows
+// The window, and the picture the refresh it opened in showed.
+struct Window {
+    double start = 0, length = 1;
+    double rise = 0, fall = 0;  // the panel's time constants, lines, for a bar turning white and black
+    int phase0 = 0;
 };
 
-int KindOf(const float* s) {
-    int black = 0;
-    for (int j = 0; j < kBars; ++j) {
-        if (std::isnan(s[j])) return kFraction;
-        if (s[j] > kPure && s[j] < 1 - kPure) return kFraction;
-        black += s[j] < 0.5;
-    }
-    // Black bars are the first ones: bars 1..p in phase p.
-    for (int j = 0; j < black; ++j)
-        if (s[j] >= 0.5) return kFraction;
-    return black;
+int PhaseOf(const Window& w, long long refresh) {
+    return static_cast<int>(((w.phase0 + refresh) % kPhases + kPhases) % kPhases);
 }
 
-std::vector<Segment> Segments(const cv::Mat1f& shares) {
-    std::vector<Segment> segments;
+// Bar j (1..4) is white in the phases below j.
+bool White(int bar, int phase) { return phase < bar; }
+
+// The share of the window that a line scanned at s in each refresh showed bar j white. The
+// line shows refresh k's picture from its scan at kV + s until the next; a change of the
+// bar's level lags behind the scan by the panel's time constant.
+double Predicted(const Window& w, int bar, double s, double vtotal) {
+    const double a = w.start, b = w.start + w.length;
+    const auto first = static_cast<long long>(std::floor((a - s) / vtotal));
+    const auto last = static_cast<long long>(std::floor((b - s) / vtotal));
+    double lit = 0;
+    for (long long k = first; k <= last; ++k) {
+        const double shown = k * vtotal + s;
+        if (White(bar, PhaseOf(w, k))) lit += std::min(b, shown + vtotal) - std::max(a, shown);
+        const bool before = White(bar, PhaseOf(w, k - 1)), after = White(bar, PhaseOf(w, k));
+        const double tau = after ? w.rise : w.fall;
+        if (before == after || tau <= 0) continue;
+        const double lag = tau * (std::exp(-std::max(0.0, a - shown) / tau) - std::exp(-std::max(0.0, b - shown) / tau));
+        lit += (before ? 1 : -1) * lag;
+    }
+    return lit / w.length;
+}
+
+struct Lines {
+    std::vector<double> scanned;                 // scan position of each line with shares
+    std::vector<std::array<double, kBars>> bars;  // its shares
+};
+
+Lines Measured(const cv::Mat1f& shares, double sweep) {
+    Lines lines;
     for (int n = 0; n < shares.rows; ++n) {
-        const int kind = KindOf(shares.ptr<float>(n));
-        if (!segments.empty() && segments.back().kind == kind) segments.back().last = n;
-        else segments.push_back({kind, n, n});
+        std::array<double, kBars> row{};
+        bool whole = true;
+        for (int j = 0; j < kBars; ++j) whole = whole && !std::isnan(row[j] = shares(n, j));
+        if (!whole) continue;
+        lines.scanned.push_back(n + sweep);
+        lines.bars.push_back(row);
     }
-    // Short segments go to their neighbours: the zone's edges and the noise.
-    for (bool merged = true; merged;) {
-        merged = false;
-        for (std::size_t i = 0; i < segments.size() && segments.size() > 1; ++i) {
-            if (segments[i].last - segments[i].first + 1 >= kShortestSegment) continue;
-            const std::size_t into = i == 0 ? 1 : i - 1;
-            segments[into].first = std::min(segments[into].first, segments[i].first);
-            segments[into].last = std::max(segments[into].last, segments[i].last);
-            segments.erase(segments.begin() + static_cast<std::ptrdiff_t>(i));
-            merged = true;
-            break;
-        }
-        for (std::size_t i = 1; i < segments.size(); ++i) {
-            if (segments[i].kind != segments[i - 1].kind) continue;
-            segments[i - 1].last = segments[i].last;
-            segments.erase(segments.begin() + static_cast<std::ptrdiff_t>(i));
-            merged = true;
-            break;
-        }
-    }
-    return segments;
+    return lines;
 }
 
-// The phase before and after a change, from the bars that the change moves: bar j alone
-// when phase j - 1 turns into j, all four when phase 4 turns into 0.
-std::optional<std::pair<int, int>> ChangeOf(const cv::Mat1f& shares, const Segment& zone) {
-    int moving = 0, which = 0;
-    for (int j = 0; j < kBars; ++j) {
-        double low = 1, high = 0;
-        for (int n = zone.first; n <= zone.last; ++n) {
-            if (std::isnan(shares(n, j))) continue;
-            low = std::min<double>(low, shares(n, j)), high = std::max<double>(high, shares(n, j));
+// Residuals of the measured shares against the window's, with the bars' black and white
+// levels (the bars take some of their gaps' light through blur) fitted to them.
+std::vector<double> Residuals(const Lines& lines, const Window& w, double vtotal, int stride) {
+    std::vector<double> predicted, measured;
+    for (std::size_t i = 0; i < lines.scanned.size(); i += stride) {
+        for (int j = 0; j < kBars; ++j) {
+            predicted.push_back(Predicted(w, j + 1, lines.scanned[i], vtotal));
+            measured.push_back(lines.bars[i][j]);
         }
-        if (high - low > 0.5) ++moving, which = j;
     }
-    if (moving == 1) return std::pair{which, which + 1};
-    if (moving == kBars) return std::pair{kBars, 0};
-    return std::nullopt;
+    const double n = static_cast<double>(predicted.size());
+    double sp = 0, sm = 0, spp = 0, spm = 0;
+    for (std::size_t i = 0; i < predicted.size(); ++i)
+        sp += predicted[i], sm += measured[i], spp += predicted[i] * predicted[i], spm += predicted[i] * measured[i];
+    const double d = n * spp - sp * sp;
+    double scale = d > 1e-12 ? (n * spm - sp * sm) / d : 1;
+    scale = std::max(scale, kSmallestLevels);
+    const double low = (sm - scale * sp) / n;
+    std::vector<double> r(predicted.size());
+    for (std::size_t i = 0; i < r.size(); ++i) r[i] = low + scale * predicted[i] - measured[i];
+    return r;
 }
 
-// Share of the window that a line scanned s lines after the opening spent in the old
-// picture, for a window of T lines and a panel time constant tau (lines).
-double OldShare(double s, double length, double tau) {
-    const double held = std::clamp(s, 0.0, length);
-    if (s >= length) return 1;
-    const double after = tau > 1e-6 ? tau * (std::exp(-std::max(0.0, -s) / tau) - std::exp(-(length - s) / tau)) : 0;
-    return (held + after) / length;
-}
-
-double OldShareOfLine(const cv::Mat1f& shares, int row, int oldPhase, int newPhase) {
-    // Bar j (1-based) is white in phases below j.
+double Cost(const std::vector<double>& r) {
     double sum = 0;
-    int count = 0;
-    for (int j = 1; j <= kBars; ++j) {
-        const bool whiteOld = oldPhase < j, whiteNew = newPhase < j;
-        if (whiteOld == whiteNew || std::isnan(shares(row, j - 1))) continue;
-        sum += whiteOld ? shares(row, j - 1) : 1 - shares(row, j - 1);
-        ++count;
+    for (double v : r) sum += v * v;
+    return sum;
+}
+
+// The window's length from how steeply the bars ramp: down the screen a line's window
+// slides one line against the refreshes, so a share ramps by one window's length per
+// line (or twice that where two rewrites pass the same bar).
+double LengthFromSlopes(const Lines& lines) {
+    std::vector<double> slopes;
+    const int count = static_cast<int>(lines.scanned.size());
+    for (int i = kSlopeReach; i + kSlopeReach < count; ++i) {
+        if (lines.scanned[i + kSlopeReach] - lines.scanned[i - kSlopeReach] > 2 * kSlopeReach + 0.5) continue;
+        for (int j = 0; j < kBars; ++j) {
+            double sx = 0, sy = 0, sxx = 0, sxy = 0, n = 0;
+            for (int k = i - kSlopeReach; k <= i + kSlopeReach; ++k) {
+                const double x = lines.scanned[k] - lines.scanned[i], y = lines.bars[k][j];
+                sx += x, sy += y, sxx += x * x, sxy += x * y, n += 1;
+            }
+            slopes.push_back(std::abs((n * sxy - sx * sy) / (n * sxx - sx * sx)));
+        }
     }
-    return count ? sum / count : NAN;
+    if (slopes.empty()) return 0;
+    const double steepest = *std::max_element(slopes.begin(), slopes.end());
+    std::vector<double> steep;
+    for (double s : slopes)
+        if (s > 0.3 * steepest) steep.push_back(s);
+    return 1 / Median(steep);
+}
+
+bool Changed(const Lines& lines) {
+    for (const auto& row : lines.bars)
+        for (double s : row)
+            if (s > kChanged && s < 1 - kChanged) return true;
+    return false;
+}
+
+// First guesses: the window's start on a grid over a refresh, for every picture the
+// refresh may have shown and lengths around the slopes' guess, compared on some lines.
+std::vector<Window> FirstGuesses(const Lines& lines, double vtotal, double guess) {
+    struct Scored {
+        Window w;
+        double cost;
+    };
+    std::vector<Scored> scored;
+    for (double factor : {0.5, 0.7, 1.0, 1.4, 2.0}) {
+        const double length = std::clamp(guess * factor, 2.0, 6 * vtotal);
+        const double step = std::clamp(length / 8, 2.0, 16.0);
+        for (int phase0 = 0; phase0 < kPhases; ++phase0) {
+            for (double start = 0; start < vtotal; start += step) {
+                const Window w{start, length, 0.02 * length, 0.02 * length, phase0};
+                scored.push_back({w, Cost(Residuals(lines, w, vtotal, kCoarseStride))});
+            }
+        }
+    }
+    const auto keep = std::min<std::size_t>(kFinalists, scored.size());
+    std::partial_sort(scored.begin(), scored.begin() + keep, scored.end(),
+                      [](const Scored& a, const Scored& b) { return a.cost < b.cost; });
+    std::vector<Window> guesses;
+    for (std::size_t i = 0; i < keep; ++i) guesses.push_back(scored[i].w);
+    return guesses;
+}
+
+// The panel's time constant of the changes the window saw: a bar turning white, black, or
+// both; the other one leaves the photo untouched and is not reported.
+double SeenTimeConstant(const Window& w, double vtotal) {
+    double seen = 0;
+    const auto first = static_cast<long long>(std::floor((w.start - vtotal) / vtotal));
+    const auto last = static_cast<long long>(std::floor((w.start + w.length) / vtotal));
+    for (long long k = first; k <= last; ++k)
+        for (int bar = 1; bar <= kBars; ++bar) {
+            const bool before = White(bar, PhaseOf(w, k - 1)), after = White(bar, PhaseOf(w, k));
+            if (before != after) seen = std::max(seen, after ? w.rise : w.fall);
+        }
+    return seen;
+}
+
+struct Fitted {
+    Window w;
+    FitResult fit;
+};
+
+Fitted Refine(const Lines& lines, Window w, double vtotal) {
+    const int phase0 = w.phase0;
+    auto windowOf = [&](const std::vector<double>& p) {
+        return Window{p[0], std::max(0.5, p[1]), std::abs(p[2]), std::abs(p[3]), phase0};
+    };
+    FitResult fit = LeastSquares([&](const std::vector<double>& p) { return Residuals(lines, windowOf(p), vtotal, 1); },
+                                 {w.start, w.length, w.rise, w.fall});
+    return {windowOf(fit.parameters), fit};
 }
 
 }  // namespace
 
 std::optional<ChangeZone> FindChangeZone(const cv::Mat1f& shares, double barColumn, int width,
                                          std::optional<int> vtotal, std::string& why) {
-    const std::vector<Segment> segments = Segments(shares);
-    std::vector<const Segment*> zones;
-    for (const Segment& s : segments)
-        if (s.kind == kFraction) zones.push_back(&s);
-    if (zones.empty()) {
+    const Lines lines = Measured(shares, kActiveLineShare * barColumn / width);
+    if (lines.scanned.size() < 12) {
+        why = "too few lines show the bars";
+        return std::nullopt;
+    }
+    if (!Changed(lines)) {
         why = "the picture did not change while the shutter was open, so the exposure cannot be seen";
         return std::nullopt;
     }
-    const bool wraps = zones.size() == 2 && zones[0]->first == 0 && zones[1]->last == shares.rows - 1;
-    if (zones.size() > 1 && !wraps) {
-        why = "the picture changed more than once down the screen: an exposure over a refresh is not read on an LCD";
+    const double total = vtotal ? *vtotal : std::ceil(shares.rows * (1 + kGuessedBlanking));
+    std::optional<Fitted> best;
+    for (const Window& guess : FirstGuesses(lines, total, LengthFromSlopes(lines))) {
+        Fitted fitted = Refine(lines, guess, total);
+        if (!best || fitted.fit.rms < best->fit.rms) best = fitted;
+    }
+    const Window& w = best->w;
+    // Place the start in the refresh it opened in.
+    const double start = w.start - total * std::floor(w.start / total);
+    const long long shift = static_cast<long long>(std::floor(w.start / total));
+    const double end = start + w.length;
+    const auto endRefresh = static_cast<long long>(std::floor(end / total));
+    if (!vtotal && endRefresh > 0) {
+        why = "the window runs over the blanking: give --refresh (or --vtotal) to read it";
         return std::nullopt;
     }
-    if (wraps && !vtotal) {
-        why = "the change runs over the blanking: give --refresh (or --vtotal) to read it";
-        return std::nullopt;
-    }
-    const Segment& main = *zones.back();  // the change that began the window
-    const auto change = ChangeOf(shares, main);
-    if (!change) {
-        why = "the bars do not show one picture following another";
-        return std::nullopt;
-    }
+    Window placed = w;
+    placed.phase0 = PhaseOf(w, shift);
     ChangeZone zone;
-    std::tie(zone.oldPhase, zone.newPhase) = *change;
-    std::optional<std::pair<int, int>> later;
-    if (wraps) {
-        later = ChangeOf(shares, *zones[0]);
-        if (!later || later->first != zone.newPhase) {
-            why = "the bars after the blanking do not follow the picture before it";
-            return std::nullopt;
-        }
-        zone.laterPhase = later->second;
-    }
-
-    // Lines around the zone, with the old picture's share of each, scanned s lines into
-    // the refresh (the bars' column is reached a little after the line's start).
-    const double sweep = kActiveLineShare * barColumn / width;
-    std::vector<double> scanned, old;
-    const int margin = std::max(6, (main.last - main.first) / 4);
-    auto collect = [&](int from, int to, int oldPhase, int newPhase, double offset) {
-        for (int n = std::max(0, from); n <= std::min(shares.rows - 1, to); ++n) {
-            const double q = OldShareOfLine(shares, n, oldPhase, newPhase);
-            if (!std::isnan(q)) scanned.push_back(n + sweep + offset), old.push_back(q);
-        }
-    };
-    collect(main.first - margin, wraps ? shares.rows - 1 : main.last + margin, zone.oldPhase, zone.newPhase, 0);
-    if (wraps) collect(0, zones[0]->last + margin, later->first, later->second, *vtotal);
-    if (scanned.size() < 6) {
-        why = "too few lines in the change zone";
-        return std::nullopt;
-    }
-    const double firstGuess = main.first, lengthGuess = std::max(2.0, (wraps ? zones[0]->last + *vtotal : main.last) - firstGuess + 1.0);
-    const std::vector<double> measured = old;
-    auto fitRamp = [&](const std::vector<double>& start) {
-        return LeastSquares(
-            [&](const std::vector<double>& p) {
-                std::vector<double> r(scanned.size());
-                for (std::size_t i = 0; i < scanned.size(); ++i)
-                    r[i] = OldShare(scanned[i] - p[0], std::max(0.5, p[1]), std::abs(p[2])) - old[i];
-                return r;
-            },
-            start);
-    };
-    FitResult fit = fitRamp({firstGuess, lengthGuess, 0.5});
-    // The bars' levels of black and white come out a little off (blur, the reference
-    // columns): they are taken from lines well before and after the zone, where the
-    // panel has long settled, and the shares rescaled between them before fitting again.
-    const int settled = static_cast<int>(std::max({10.0, (main.last - main.first) / 2.0, 5 * std::abs(fit.parameters[2])}));
-    auto level = [&](int from, int to) -> std::optional<double> {
-        std::vector<double> values;
-        for (int n = std::max(0, from); n <= std::min(shares.rows - 1, to); ++n) {
-            const double q = OldShareOfLine(shares, n, zone.oldPhase, zone.newPhase);
-            if (!std::isnan(q)) values.push_back(q);
-        }
-        if (values.size() < 5) return std::nullopt;
-        return Median(values);
-    };
-    const auto none = wraps ? std::nullopt : level(main.first - settled - 40, main.first - settled);
-    const auto all = wraps ? std::nullopt : level(main.last + settled, main.last + settled + 40);
-    if (none || all) {
-        const double low = none.value_or(0.0), high = all.value_or(1.0);
-        if (high - low > 0.5) {
-            for (std::size_t i = 0; i < old.size(); ++i) old[i] = (measured[i] - low) / (high - low);
-            fit = fitRamp(fit.parameters);
-        }
-    }
-    zone.start = fit.parameters[0];
-    zone.length = std::max(0.5, fit.parameters[1]);
-    zone.response = std::abs(fit.parameters[2]) * std::log(9.0);
-    zone.lengthError = fit.errors[1];
+    const bool startBlank = start >= shares.rows;
+    zone.firstPhase = PhaseOf(placed, startBlank ? 1 : 0);
+    zone.lastPhase = PhaseOf(placed, endRefresh);
+    zone.refreshes = static_cast<int>(endRefresh - (startBlank ? 1 : 0) + 1);
+    zone.start = start;
+    zone.length = w.length;
+    zone.lengthError = best->fit.errors[1];
+    zone.startError = best->fit.errors[0];
+    zone.response = SeenTimeConstant(w, total) * std::log(9.0);
     return zone;
 }
 

@@ -1,8 +1,10 @@
-// The change zone of an LCD or OLED: every pixel shows light all the time, and the
-// picture changes down the screen where the scan passed while the shutter was open.
-// A bar that the new picture changes shows, on each line, the share of the window
-// before the line was rewritten: it rises from 0 to 1 across the zone, blurred by the
-// panel's response, which the fit takes out and reports.
+// The exposure window of an LCD or OLED: every pixel shows light all the time, and a line
+// changes its picture when the scan rewrites it. On each line, bar j shows the share of
+// the window that the line spent in pictures where the bar is white; down the screen
+// those shares ramp where the scan passed while the shutter was open, by one window's
+// length per line. The window's place and length, and the pictures around it, are fitted
+// to every line's bars at once, with the panel's response (rise and fall apart), which
+// blurs the ramps' ends and is reported.
 #pragma once
 
 #include <opencv2/core.hpp>
@@ -13,18 +15,19 @@
 namespace velmaro::photo {
 
 struct ChangeZone {
-    int oldPhase = 0, newPhase = 0;
-    std::optional<int> laterPhase;  // the zone runs on after the blanking into a second refresh
-    // Line coordinates of the scan (at a refresh's start 0) when the shutter opened and
-    // closed; start may be negative (in the blanking before) and the end past the
-    // height (in the blanking after, or wrapped into the next refresh).
-    double start = 0, length = 0;
-    double lengthError = 0;      // standard error, lines
-    double response = 0;         // the panel's 10-90 % response, lines
+    int firstPhase = 0, lastPhase = 0;  // the pictures shown when the shutter opened and closed
+    int refreshes = 1;                  // refreshes that scanned a visible line while it was open
+    // Line coordinate of the scan (at a refresh's start 0) when the shutter opened, in
+    // the refresh it opened in: up to the vertical total, past the height in the blanking.
+    double start = 0;
+    double length = 0, lengthError = 0;  // lines, and the fit's standard error
+    double startError = 0;
+    double response = 0;                 // the panel's slower 10-90 % response, lines
 };
 
-// From the bar shares of each line (row n - 1, see BarSharesByLine). vtotal is needed
-// only for a zone that wraps; the bars' middle column gives the scan's sweep along the line.
+// From the bar shares of each line (row n - 1, see BarSharesByLine); the bars' middle
+// column gives the scan's sweep along the line. Without the vertical total a window over
+// more than one refresh cannot be placed.
 std::optional<ChangeZone> FindChangeZone(const cv::Mat1f& barShares, double barColumn, int width,
                                          std::optional<int> vtotal, std::string& why);
 

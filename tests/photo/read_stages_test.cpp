@@ -197,8 +197,9 @@ TEST(ChangeZone, RampOfTheChangedBarGivesLengthAndResponse) {
     std::string why;
     const auto zone = FindChangeZone(shares, 512, 1024, 808, why);
     ASSERT_TRUE(zone) << why;
-    EXPECT_EQ(1, zone->oldPhase);
-    EXPECT_EQ(2, zone->newPhase);
+    EXPECT_EQ(2, zone->firstPhase);
+    EXPECT_EQ(2, zone->lastPhase);
+    EXPECT_EQ(1, zone->refreshes);
     EXPECT_NEAR(length, zone->length, 0.2);
     EXPECT_NEAR(start, zone->start, 0.2);
     EXPECT_NEAR(response, zone->response, 0.2);
