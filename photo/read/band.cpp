@@ -22,6 +22,7 @@ constexpr double kOutside = 12;    // lines of the rest of the screen whose leve
 constexpr double kLastLines = 2;   // the screen's last lines, whose light tells an edge near them from the blanking
 constexpr double kFullShare = 0.85;  // of the band's level, that lines scanned after an opening reach
 constexpr double kDarkShare = 0.05;  // of the band's level, below which lines after an end are unlit
+constexpr double kNearTop = 3;      // lines: a rise this near the screen's top is its own edge, blurred
 constexpr double kNearBottom = 12;   // lines: an end this near the screen's bottom may be a close in the blanking
 
 // Where a group's band lies: its start edge (brighter below) and end edge (brighter above),
@@ -31,6 +32,7 @@ struct GroupBand {
     // Where an edge is off the screen: the earliest line coordinate that the opening (in the
     // refresh before) or the closing may have been scanned at.
     std::optional<double> startFrom, endFrom;
+    std::optional<double> startTo;  // where the start may lie this far into the screen
     double ratio = INFINITY;           // lit-band level over the rest's, both less black
     double x = 0;
 };
@@ -119,6 +121,11 @@ void SettleBlankingEdges(const std::vector<float>& v, double black, GroupBand& g
     const double rest = std::isnan(l.out) ? 0 : l.out, band = l.in - rest;
     if (band <= 0) return;
     const bool wrapped = start && end && *end < *start;
+    // A rise within the blur of the screen's top is the screen's own edge: the band begins
+    // at the top, the shutter having opened up to those lines into the refresh. So is a
+    // fall within the blur of its bottom: the shutter closed from those lines on.
+    if (start && *start < kNearTop) g.startTo = start, start.reset();
+    if (end && *end > extent - kNearTop) g.endFrom = end, end.reset();
     if (wrapped && l.bottom - rest < kFullShare * band) {
         g.startFrom = start;
         start.reset();
@@ -251,9 +258,10 @@ std::optional<Band> FindBand(const WhiteProfile& profile) {
     const int shape = std::max_element(shapes.begin(), shapes.end(), [](auto& a, auto& b) { return a.second < b.second; })->first;
     Band band;
     band.startAtTop = !(shape & 1), band.endAtBottom = !(shape & 2), band.wraps = shape & 4;
-    std::vector<double> xs, starts, ends, lengths, ratios, startsFrom, endsFrom;
+    std::vector<double> xs, starts, ends, lengths, ratios, startsFrom, endsFrom, startsTo;
     for (const GroupBand& g : found) {
         if (shapeOf(g) != shape) continue;
+        startsTo.push_back(g.startTo.value_or(0));
         startsFrom.push_back(g.startFrom.value_or(extent));
         endsFrom.push_back(g.endFrom.value_or(extent));
         xs.push_back(g.x);
@@ -272,6 +280,7 @@ std::optional<Band> FindBand(const WhiteProfile& profile) {
     if (band.endAtBottom) band.end = extent, band.endSlope = 0;
     band.startFrom = *std::min_element(startsFrom.begin(), startsFrom.end()) + profile.firstU;
     band.endFrom = *std::min_element(endsFrom.begin(), endsFrom.end()) + profile.firstU;
+    band.startTo = *std::max_element(startsTo.begin(), startsTo.end()) + profile.firstU;
     band.start += profile.firstU, band.end += profile.firstU;
     double mean = 0, square = 0;
     for (double l : lengths) mean += l, square += l * l;

@@ -34,6 +34,7 @@ struct Band {
     // have opened at (in the refresh before) or closed at: the screen's bottom, or the
     // last lit line where the light near it leaves open whether it was the edge.
     double startFrom = 0, endFrom = 0;
+    double startTo = 0;  // ... and the latest, into this refresh, where a rise at the top may have been the start
     // Line coordinates at the screen's middle column where the extra pass began and ended
     // (the edge between two lines); with slope per column.
     double start = 0, end = 0, startSlope = 0, endSlope = 0;

@@ -178,8 +178,8 @@ void ReadCrt(const cv::Mat1b& sharp, const ScreenView& view, const Columns& colu
         // blanking beyond it, or from the last lit line on where that may be the edge.
         const double vtotal = r.vtotal.value_or(h);
         if (band.startAtTop) {
-            const double open = vtotal - std::min(band.startFrom, static_cast<double>(h));
-            lines += open / 2, uncertainty += open / 2, r.startInBlanking = true;
+            const double from = std::min(band.startFrom, static_cast<double>(h)) - vtotal, to = band.startTo;
+            lines -= (from + to) / 2, uncertainty += (to - from) / 2, r.startInBlanking = true;
         }
         if (band.endAtBottom) {
             const double from = std::min(band.endFrom, static_cast<double>(h));
