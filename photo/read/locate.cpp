@@ -16,27 +16,74 @@ namespace {
 constexpr double kOverviewSize = 1024;     // pixels along the longer side of the overview
 constexpr double kLitShare = 0.35;         // of the way from dark to bright
 constexpr double kSmallestPiece = 0.002;   // of the overview's area
-constexpr double kShortestPeriod = 3.2;    // photo pixels per stripe period (two lines)
-constexpr double kLongestPeriod = 80;
-constexpr double kStripeTilt = 35 * CV_PI / 180;  // lines against the piece's long side, at most
-constexpr double kLongestPatch = 640;              // samples along the lines for the stripes' spectrum
+constexpr double kAngleBins = 1440;       // of four times the gradient's angle: a quarter of a degree each
+constexpr double kInteriorSize = 600;      // pixels along the longer side of a piece's overview
+constexpr int kInteriorMargin = 4;         // overview pixels kept clear of a piece's boundary
+constexpr double kSmallestScale = 1.0;     // photo pixels per column that the ruler is looked for at
+constexpr double kCoarseStep = 1.03;       // between the scales of the first search
+constexpr double kFineStep = 1.004;        // ... and of the second, around the first's best
+constexpr int kFineCandidates = 3;
+constexpr double kIllumination = 40;       // photo pixels: the blur that takes a strip's light without its pattern
+constexpr int kHighPass = 15;              // columns: the ruler's profile compared less its local mean
+// How far from a piece's middle the ruler's may lie, as a share of the piece's length: a
+// photo cropped to part of the screen, or a slanted band, puts it well off the middle.
+constexpr double kRulerOffCentre = 0.4;
 
-
-// Unit vectors along the box's longer side (pointing right) and across it (down).
-void BoxAxes(const cv::RotatedRect& box, cv::Point2d& along, cv::Point2d& across) {
-    cv::Point2f corners[4];
-    box.points(corners);
-    cv::Point2d a = corners[1] - corners[0], b = corners[2] - corners[1];
-    cv::Point2d longer = cv::norm(a) >= cv::norm(b) ? a : b;
-    longer /= cv::norm(longer);
-    if (longer.x < 0) longer = -longer;
-    along = longer;
-    across = {-longer.y, longer.x};
+// A profile less its moving mean over `reach` samples on each side: what correlates is the
+// ruler's fine structure, not how the light falls across it.
+cv::Mat1f HighPassed(const cv::Mat1f& profile, int reach) {
+    cv::Mat1f mean;
+    cv::blur(profile, mean, {2 * reach + 1, 1}, {-1, -1}, cv::BORDER_REPLICATE);
+    return profile - mean;
 }
 
-double ParabolicPeak(double left, double centre, double right) {
-    const double denominator = left - 2 * centre + right;
-    return denominator < 0 ? 0.5 * (left - right) / denominator : 0;
+// The light of a strip across a piece, column by column, as a share of the light around
+// each place: only lit places count, so that a band that crosses the strip on a slant
+// leaves the pattern's profile, not its own edges.
+cv::Mat1f LitProfile(const cv::Mat1f& strip) {
+    cv::Mat1f light;
+    cv::GaussianBlur(strip, light, cv::Size(0, 0), kIllumination, kIllumination / 4);
+    double brightest;
+    cv::minMaxLoc(light, nullptr, &brightest);
+    cv::Mat1f profile(1, strip.cols, 0.0f);
+    for (int c = 0; c < strip.cols; ++c) {
+        double sum = 0;
+        int count = 0;
+        for (int r = 0; r < strip.rows; ++r) {
+            if (light(r, c) <= 0.3 * brightest) continue;
+            sum += strip(r, c) / light(r, c);
+            ++count;
+        }
+        profile(0, c) = count ? static_cast<float>(sum / count) : 1.0f;
+    }
+    return profile;
+}
+
+struct RulerMatch {
+    double score = -2, left = 0, scale = 0;
+};
+
+// The ruler's column profile against a strip's at one scale and sub-column phase; its
+// middle within reach of the strip's.
+void MatchAt(const cv::Mat1f& profile, const cv::Mat1f& ruler, double scale, double start, double reach,
+             RulerMatch& best) {
+    const int count = static_cast<int>((profile.cols - start) / scale) - 1;
+    if (count <= kRulerWidth) return;
+    cv::Mat1f sampled(1, count);
+    for (int k = 0; k < count; ++k) {
+        const double t = start + (k + 0.5) * scale;
+        const int i = std::clamp(static_cast<int>(t), 0, profile.cols - 2);
+        const double f = std::clamp(t - i, 0.0, 1.0);
+        sampled(0, k) = static_cast<float>(profile(0, i) * (1 - f) + profile(0, i + 1) * f);
+    }
+    cv::Mat1f scores;
+    cv::matchTemplate(HighPassed(sampled, kHighPass), ruler, scores, cv::TM_CCOEFF_NORMED);
+    const double half = profile.cols / 2.0;
+    for (int k = 0; k < scores.cols; ++k) {
+        const double left = start + k * scale;
+        if (std::abs(left + kRulerWidth / 2.0 * scale - half) > reach || scores(0, k) <= best.score) continue;
+        best = {scores(0, k), left, scale};
+    }
 }
 
 }  // namespace
@@ -93,124 +140,101 @@ std::vector<Piece> FindLitRegions(const cv::Mat1b& sharp) {
     return pieces;
 }
 
-std::optional<Stripes> FindStripes(const cv::Mat1b& sharp, const Piece& piece, int screenWidth) {
-    cv::Point2d along, across;
-    BoxAxes(piece.box, along, across);
-    const double longSide = piece.LongSide();
-    const double shortSide = piece.ShortSide();
-    // Large photos are sampled more coarsely: the stripes' period is known to within a
-    // fifth from the piece's width, and five samples a period are plenty.
-    const double expectedPitch = longSide / screenWidth;
-    const double step = std::max({1.0, 2 * expectedPitch / 5, 0.55 * longSide / kLongestPatch});
-    const int width = cv::getOptimalDFTSize(static_cast<int>(std::clamp(0.55 * longSide / step, 64.0, kLongestPatch)));
-    const int height = cv::getOptimalDFTSize(static_cast<int>(std::clamp(0.8 * shortSide / step, 32.0, 256.0)));
-    const cv::Point2d centre(piece.box.center.x, piece.box.center.y);
-    cv::Mat1f patch = ResampleLinear(sharp, centre - (along * width + across * height) * (step / 2), along * step,
-                                     across * step, {width, height});
-
-    cv::Mat1f window;
-    cv::createHanningWindow(window, patch.size(), CV_32F);
-    patch -= cv::mean(patch)[0];
-    patch = patch.mul(window);
-    cv::Mat spectrum;
-    cv::dft(patch, spectrum, cv::DFT_COMPLEX_OUTPUT);
-    cv::Mat planes[2];
-    cv::split(spectrum, planes);
-    cv::Mat1f magnitude;
-    cv::magnitude(planes[0], planes[1], magnitude);
-
-    // Search the half plane of positive vertical frequency near the stripes' frequency
-    // for square screen pixels; the ticks' harmonics lie a fifth of it apart.
-    const double expected = step / (2 * expectedPitch);  // cycles per sample
-    double best = 0;
-    int bestX = 0, bestY = 0;
-    const int reachX = std::min(width / 2 - 1, static_cast<int>(1.2 * expected * width) + 1);
-    const int reachY = std::min(height / 2 - 1, static_cast<int>(1.2 * expected * height) + 1);
-    for (int j = 1; j <= reachY; ++j) {
-        for (int i = -reachX; i <= reachX; ++i) {
-            const double fx = static_cast<double>(i) / width, fy = static_cast<double>(j) / height;
-            const double f = std::hypot(fx, fy);
-            if (f / step < 1 / kLongestPeriod || f / step > 1 / kShortestPeriod || f < 0.88 * expected || f > 1.15 * expected ||
-                std::atan2(std::abs(fx), fy) > kStripeTilt)
-                continue;
-            const float m = magnitude(j, (i + width) % width);
-            if (m > best) best = m, bestX = i, bestY = j;
+std::array<cv::Point2d, 2> PatternAxes(const cv::Mat1b& sharp, const Piece& piece) {
+    const cv::Rect box = cv::boundingRect(piece.outline) & cv::Rect(0, 0, sharp.cols, sharp.rows);
+    const double r = std::min(1.0, kInteriorSize / std::max(box.width, box.height));
+    cv::Mat1b small;
+    cv::resize(sharp(box), small, cv::Size(), r, r, cv::INTER_AREA);
+    // The piece's interior: its lit part, closed over the pattern's dark marks, kept clear
+    // of the boundary, whose edges (a slanted band's) run any way.
+    std::vector<cv::Point> outline;
+    for (const cv::Point2f& p : piece.outline)
+        outline.emplace_back(static_cast<int>((p.x - box.x) * r), static_cast<int>((p.y - box.y) * r));
+    cv::Mat1b inside(small.size(), std::uint8_t{0});
+    cv::fillConvexPoly(inside, outline, 255);
+    double bright;
+    cv::minMaxLoc(small, nullptr, &bright, nullptr, nullptr, inside);
+    cv::Mat1b lit = small > 0.35 * bright;
+    const int k = std::max(3, small.cols / 40);
+    cv::morphologyEx(lit, lit, cv::MORPH_CLOSE, cv::getStructuringElement(cv::MORPH_RECT, {k, k}));
+    cv::erode(lit & inside, lit, cv::getStructuringElement(cv::MORPH_RECT, {2 * kInteriorMargin + 1, 2 * kInteriorMargin + 1}));
+    cv::Mat1f gx, gy;
+    cv::Sobel(small, gx, CV_32F, 1, 0);
+    cv::Sobel(small, gy, CV_32F, 0, 1);
+    // Everything on the screen is drawn along lines and columns: four times the gradients'
+    // angle gathers both axes in one peak.
+    std::vector<double> bins(static_cast<std::size_t>(kAngleBins), 0.0);
+    for (int y = 0; y < small.rows; ++y)
+        for (int x = 0; x < small.cols; ++x) {
+            if (!lit(y, x)) continue;
+            const double w = gx(y, x) * gx(y, x) + gy(y, x) * gy(y, x);
+            if (w <= 0) continue;
+            double a = 4 * std::atan2(gy(y, x), gx(y, x));
+            a -= 2 * CV_PI * std::floor(a / (2 * CV_PI));
+            bins[static_cast<std::size_t>(a / (2 * CV_PI) * kAngleBins) % bins.size()] += w;
         }
+    // The peak, smoothed over a degree, and refined by the mean angle around it.
+    std::size_t peak = 0;
+    double best = -1;
+    for (std::size_t i = 0; i < bins.size(); ++i) {
+        double sum = 0;
+        for (int d = -8; d <= 8; ++d) sum += bins[(i + bins.size() + d) % bins.size()];
+        if (sum > best) best = sum, peak = i;
     }
-    if (best <= 0) return std::nullopt;
-    auto at = [&](int i, int j) { return static_cast<double>(magnitude((j + height) % height, (i + width) % width)); };
-    const double dx = ParabolicPeak(at(bestX - 1, bestY), best, at(bestX + 1, bestY));
-    const double dy = ParabolicPeak(at(bestX, bestY - 1), best, at(bestX, bestY + 1));
-    const double fx = (bestX + dx) / width / step, fy = (bestY + dy) / height / step;  // cycles per pixel
-    cv::Point2d frequency = along * fx + across * fy;
-    const double f = cv::norm(frequency);
-    Stripes stripes;
-    stripes.normal = frequency / f;
-    if (stripes.normal.y < 0) stripes.normal = -stripes.normal;
-    stripes.pitch = 1 / (2 * f);
-    return stripes;
+    double c = 0, s = 0;
+    for (int d = -16; d <= 16; ++d) {
+        const double a = 2 * CV_PI * (static_cast<double>(peak) + d + 0.5) / kAngleBins;
+        c += bins[(peak + bins.size() + d) % bins.size()] * std::cos(a);
+        s += bins[(peak + bins.size() + d) % bins.size()] * std::sin(a);
+    }
+    const double angle = std::atan2(s, c) / 4;
+    return {cv::Point2d(std::cos(angle), std::sin(angle)), cv::Point2d(-std::sin(angle), std::cos(angle))};
 }
 
-Stripes GuessStripes(const Piece& piece, int screenWidth) {
-    cv::Point2d along, across;
-    BoxAxes(piece.box, along, across);
-    Stripes stripes;
-    stripes.normal = across.y < 0 ? -across : across;
-    stripes.pitch = piece.LongSide() / screenWidth;
-    return stripes;
-}
-
-std::optional<RoughGrid> FindRuler(const cv::Mat1b& sharp, const Piece& piece, const Stripes& stripes,
-                                   const ScreenLayout& layout, const cv::Mat1f& rulerLinear) {
-    const cv::Point2d normal = stripes.normal, direction(normal.y, -normal.x);
-    const double longSide = piece.LongSide();
-    const double shortSide = piece.ShortSide();
-    const double halfLength = 0.6 * longSide;
-    const double halfHeight = std::clamp(std::min(0.35 * shortSide, 24 * stripes.pitch), 2.0, 400.0);
-    const cv::Point2d centre(piece.box.center.x, piece.box.center.y);
-    const cv::Point2d origin = centre - direction * halfLength - normal * halfHeight;
-    // Rows half a line apart are enough for a column's mean.
-    const double rowStep = std::max(1.0, stripes.pitch / 2);
-    const cv::Mat1f strip = ResampleLinear(sharp, origin, direction, normal * rowStep,
-                                           {static_cast<int>(2 * halfLength), static_cast<int>(2 * halfHeight / rowStep)});
-    cv::Mat1f profile;
-    cv::reduce(strip, profile, 0, cv::REDUCE_AVG);
+std::optional<RoughGrid> FindRuler(const cv::Mat1b& sharp, const Piece& piece, const ScreenLayout& layout,
+                                   const cv::Mat1f& rulerLinear) {
     cv::Mat1f columns;
     cv::reduce(rulerLinear, columns, 0, cv::REDUCE_AVG);
-
-    // The ruler's column profile at scales around the line pitch, at four sub-column
-    // phases; the ruler's middle stays near the piece's middle.
-    double bestScore = -2, bestLeft = 0, bestScale = 0;
-    for (double scale = 0.8 * stripes.pitch; scale <= 1.25 * stripes.pitch; scale *= 1.01) {
-        const int count = static_cast<int>(profile.cols / scale) - 1;
-        if (count <= kRulerWidth) continue;
-        for (int phase = 0; phase < 4; ++phase) {
-            const double start = phase * scale / 4;
-            cv::Mat1f sampled(1, count);
-            for (int k = 0; k < count; ++k) {
-                const double t = start + (k + 0.5) * scale;
-                const int i = std::clamp(static_cast<int>(t), 0, profile.cols - 2);
-                const double f = std::clamp(t - i, 0.0, 1.0);
-                sampled(0, k) = static_cast<float>(profile(0, i) * (1 - f) + profile(0, i + 1) * f);
+    const cv::Mat1f ruler = HighPassed(columns, kHighPass);
+    const double halfLength = 0.6 * piece.LongSide();
+    const cv::Point2d centre(piece.box.center.x, piece.box.center.y);
+    std::optional<RoughGrid> best;
+    // Along the lines: either axis of the pattern.
+    for (const cv::Point2d& direction : PatternAxes(sharp, piece)) {
+        {
+            const cv::Point2d normal(-direction.y, direction.x);
+            // How far the strip reaches across the lines: along the piece, not beyond it.
+            double across = 0;
+            for (const cv::Point2f& p : piece.outline) across = std::max(across, std::abs((cv::Point2d(p) - centre).dot(normal)));
+            const double halfHeight = std::clamp(0.7 * across, 2.0, 400.0);
+            const double rowStep = std::max(1.0, halfHeight / 100);
+            const cv::Point2d origin = centre - direction * halfLength - normal * halfHeight;
+            const cv::Mat1f strip = ResampleLinear(sharp, origin, direction, normal * rowStep,
+                                                   {static_cast<int>(2 * halfLength), static_cast<int>(2 * halfHeight / rowStep)});
+            const cv::Mat1f profile = LitProfile(strip);
+            const double reach = kRulerOffCentre * piece.LongSide();
+            // Every scale coarsely, then the best few finely, at four sub-column phases.
+            std::vector<RulerMatch> coarse;
+            for (double scale = kSmallestScale; scale * kRulerWidth < 2 * halfLength; scale *= kCoarseStep) {
+                RulerMatch m;
+                MatchAt(profile, ruler, scale, 0, reach, m);
+                coarse.push_back(m);
             }
-            cv::Mat1f scores;
-            cv::matchTemplate(sampled, columns, scores, cv::TM_CCOEFF_NORMED);
-            for (int k = 0; k < scores.cols; ++k) {
-                const double left = start + k * scale;
-                const double middle = left + kRulerWidth / 2.0 * scale - halfLength;
-                if (std::abs(middle) > 0.2 * longSide || scores(0, k) <= bestScore) continue;
-                bestScore = scores(0, k), bestLeft = left, bestScale = scale;
-            }
+            std::sort(coarse.begin(), coarse.end(), [](const RulerMatch& a, const RulerMatch& b) { return a.score > b.score; });
+            RulerMatch found;
+            for (std::size_t i = 0; i < coarse.size() && static_cast<int>(i) < kFineCandidates && coarse[i].scale > 0; ++i)
+                for (double scale = coarse[i].scale / kCoarseStep; scale <= coarse[i].scale * kCoarseStep; scale *= kFineStep)
+                    for (int phase = 0; phase < 4; ++phase) MatchAt(profile, ruler, scale, phase * scale / 4, reach, found);
+            if (found.score <= 0 || (best && found.score <= best->match)) continue;
+            // Ruler column 0 begins at strip position found.left: screen column rulerLeft there;
+            // a line is guessed as high as a column is wide.
+            const cv::Point2d columnStep = direction * found.scale, lineStep = normal * found.scale;
+            const cv::Point2d zero = origin + normal * halfHeight + direction * (found.left - layout.rulerLeft * found.scale);
+            best = RoughGrid{cv::Matx33d(columnStep.x, lineStep.x, zero.x, columnStep.y, lineStep.y, zero.y, 0, 0, 1),
+                             found.score, found.scale};
         }
     }
-    if (bestScore <= 0) return std::nullopt;
-    // Ruler column 0 begins at strip position bestLeft: screen column rulerLeft there.
-    const cv::Point2d columnStep = direction * bestScale, lineStep = normal * stripes.pitch;
-    const cv::Point2d zero = origin + normal * halfHeight + direction * (bestLeft - layout.rulerLeft * bestScale);
-    RoughGrid grid;
-    grid.screenToPhoto = cv::Matx33d(columnStep.x, lineStep.x, zero.x, columnStep.y, lineStep.y, zero.y, 0, 0, 1);
-    grid.match = bestScore;
-    return grid;
+    return best;
 }
 
 }  // namespace velmaro::photo

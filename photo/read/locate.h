@@ -1,12 +1,12 @@
 // Finding the pattern in a photograph: the lit parts of the screen (the whole screen,
-// or on a CRT one band or two), the direction and pitch of the scan lines from the
-// ruler's line stripes, and where the ruler lies along the lines. What this finds is
-// rough; the grid stage makes it exact.
+// or on a CRT one band or two), the axes of its pattern, and where the ruler lies along
+// the lines and how large. What this finds is rough; the grid stage makes it exact.
 #pragma once
 
 #include <opencv2/core.hpp>
 
 #include <algorithm>
+#include <array>
 #include <optional>
 #include <string>
 #include <vector>
@@ -29,28 +29,24 @@ struct Piece {
 // the dark.
 std::vector<Piece> FindLitRegions(const cv::Mat1b& sharp);
 
-struct Stripes {
-    cv::Point2d normal;  // unit vector across the lines, pointing down the screen
-    double pitch = 0;    // photo pixels from one line to the next along the normal
-};
-
-// The line stripes of a piece, from the spectrum of its middle part. The piece spans
-// the screen's width, which gives the pitch roughly.
-std::optional<Stripes> FindStripes(const cv::Mat1b& sharp, const Piece& piece, int screenWidth);
-
-// What the piece's shape alone says of the lines: across its longer side, at the pitch
-// that spans the screen's width over the piece's length.
-Stripes GuessStripes(const Piece& piece, int screenWidth);
+// The two axes of the screen's pattern in a piece, up to their signs, from the directions
+// in which its light changes inside the piece: everything on the screen is drawn along
+// lines and columns, at any rotation of the photo.
+std::array<cv::Point2d, 2> PatternAxes(const cv::Mat1b& sharp, const Piece& piece);
 
 // A first, affine, guess of where screen columns and lines of the piece are: screen
 // column X and line coordinate u (relative: the piece's middle is near 0) to photo.
 struct RoughGrid {
     cv::Matx33d screenToPhoto;
     double match = 0;  // correlation of the ruler's column profile
+    double scale = 0;  // photo pixels per column
 };
 
-std::optional<RoughGrid> FindRuler(const cv::Mat1b& sharp, const Piece& piece, const Stripes& stripes,
-                                   const ScreenLayout& layout, const cv::Mat1f& rulerLinear);
+// The ruler's column profile, looked for along both axes of the pattern at any scale: the
+// lines run along the axis where it is found. Which way is up, and which side is left, the
+// labels tell later.
+std::optional<RoughGrid> FindRuler(const cv::Mat1b& sharp, const Piece& piece, const ScreenLayout& layout,
+                                   const cv::Mat1f& rulerLinear);
 
 // The ruler's grey values as linear light.
 cv::Mat1f RulerLinear(const cv::Mat1b& rulerGrey);

@@ -51,17 +51,15 @@ std::vector<Located> LocatePieces(const Photo& photo, const ScreenLayout& layout
     for (std::size_t i = 0; i < pieces.size() && static_cast<int>(i) < kMostPieces; ++i) {
         const Piece& piece = pieces[i];
         if (piece.LongSide() < 0.6 * longest) continue;
-        const Stripes guess = GuessStripes(piece, layout.width);
-        if (guess.pitch < kSmallestPitch) {
-            why = "the pattern is too small to read lines: " + Format(guess.pitch) + " photo pixels per screen line, under " +
+        const auto rough = FindRuler(photo.sharp, piece, layout, rulerLinear);
+        if (!rough) continue;
+        if (rough->scale < kSmallestPitch) {
+            why = "the pattern is too small to read lines: " + Format(rough->scale) + " photo pixels per screen line, under " +
                   Format(kSmallestPitch) + " (photograph it with 2 or more)";
             continue;
         }
-        const auto stripes = FindStripes(photo.sharp, piece, layout.width);
-        // The ruler's columns show through blur that hides its line stripes: then the
-        // pattern is there but too blurred to read.
-        const auto rough = FindRuler(photo.sharp, piece, stripes.value_or(guess), layout, rulerLinear);
-        if (!rough) continue;
+        // The ruler's columns show through blur that hides its ticks: then the pattern is
+        // there but too blurred to read.
         const std::string blurred = "the pattern is too blurred to read lines: the ruler's ticks cannot be told apart";
         const auto grid = FitGrid(photo.sharp, piece, *rough, layout);
         if (!grid) {

@@ -23,9 +23,7 @@ std::optional<Grid> FitStretched(const Photo& photo, double stretch) {
     const ScreenLayout layout = LayoutFor(1024, 768);
     const std::vector<Piece> pieces = FindLitRegions(photo.sharp);
     if (pieces.size() != 1) return std::nullopt;
-    const auto stripes = FindStripes(photo.sharp, pieces[0], layout.width);
-    if (!stripes) return std::nullopt;
-    const auto rough = FindRuler(photo.sharp, pieces[0], *stripes, layout, RulerLinear(BuiltInRuler().grey));
+    const auto rough = FindRuler(photo.sharp, pieces[0], layout, RulerLinear(BuiltInRuler().grey));
     if (!rough) return std::nullopt;
     Piece piece = pieces[0];
     const float middle = piece.box.center.y;

@@ -56,9 +56,7 @@ void Locate(const Shot& shot, Located& found) {
     const ScreenLayout layout = LayoutFor(1024, 768);
     const std::vector<Piece> pieces = FindLitRegions(shot.photo.sharp);
     ASSERT_EQ(1u, pieces.size());
-    const auto stripes = FindStripes(shot.photo.sharp, pieces[0], 1024);
-    ASSERT_TRUE(stripes);
-    const auto rough = FindRuler(shot.photo.sharp, pieces[0], *stripes, layout, RulerLinear(BuiltInRuler().grey));
+    const auto rough = FindRuler(shot.photo.sharp, pieces[0], layout, RulerLinear(BuiltInRuler().grey));
     ASSERT_TRUE(rough);
     const auto grid = FitGrid(shot.photo.sharp, pieces[0], *rough, layout);
     ASSERT_TRUE(grid);
