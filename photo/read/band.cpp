@@ -15,6 +15,7 @@ constexpr int kRun = 16;        // samples averaged on each side of an edge
 constexpr int kShortestRun = 4; // samples: a side needs at least this many
 constexpr double kStep = 0.035; // edge contrast (in - out) / (in + out) below which no edge stands out
 constexpr int kScreenEdge = 6;  // samples at the screen's top and bottom that blur dims
+constexpr double kLengthSlack = 0.3;  // lines that the groups' lengths may differ by however well they agree
 constexpr int kMissingSamples = 8;  // a group missing more samples than the most complete one is not read
 constexpr double kEdgeClear = 20;  // lines inside the band kept clear of its edges for its level
 constexpr double kBelowEnd = 2;    // lines below the end's middle that blur still lights
@@ -282,11 +283,19 @@ std::optional<Band> FindBand(const WhiteProfile& profile) {
     band.endFrom = *std::min_element(endsFrom.begin(), endsFrom.end()) + profile.firstU;
     band.startTo = *std::max_element(startsTo.begin(), startsTo.end()) + profile.firstU;
     band.start += profile.firstU, band.end += profile.firstU;
+    // The groups agree on the length but where an edge crosses a group on a slant, or a
+    // group's edge lies in the screen's blurred border: those stray, and are left out.
+    const double middleLength = Median(lengths);
+    std::vector<double> residuals;
+    for (double l : lengths) residuals.push_back(l - middleLength);
+    const double limit = 3 * RobustSpread(residuals) + kLengthSlack;
     double mean = 0, square = 0;
-    for (double l : lengths) mean += l, square += l * l;
-    mean /= lengths.size();
+    int kept = 0;
+    for (double l : lengths)
+        if (std::abs(l - middleLength) <= limit) mean += l, square += l * l, ++kept;
+    mean /= kept;
     band.length = mean;
-    band.lengthSpread = lengths.size() > 1 ? std::sqrt(std::max(0.0, square / lengths.size() - mean * mean) / (lengths.size() - 1)) : 1;
+    band.lengthSpread = kept > 1 ? std::sqrt(std::max(0.0, square / kept - mean * mean) / (kept - 1)) : 1;
 
     const double top = profile.firstU, bottom = profile.firstU + extent;
     if (band.wraps) {

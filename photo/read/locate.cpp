@@ -37,9 +37,8 @@ cv::Mat1f HighPassed(const cv::Mat1f& profile, int reach) {
     return profile - mean;
 }
 
-// The light of a strip across a piece, column by column, as a share of the light around
-// each place: only lit places count, so that a band that crosses the strip on a slant
-// leaves the pattern's profile, not its own edges.
+// The light of a strip across a piece, column by column, over the places that are lit: a
+// band that crosses the strip on a slant leaves the pattern's profile, not its own edges.
 cv::Mat1f LitProfile(const cv::Mat1f& strip) {
     cv::Mat1f light;
     cv::GaussianBlur(strip, light, cv::Size(0, 0), kIllumination, kIllumination / 4);
@@ -51,10 +50,10 @@ cv::Mat1f LitProfile(const cv::Mat1f& strip) {
         int count = 0;
         for (int r = 0; r < strip.rows; ++r) {
             if (light(r, c) <= 0.3 * brightest) continue;
-            sum += strip(r, c) / light(r, c);
+            sum += strip(r, c);
             ++count;
         }
-        profile(0, c) = count ? static_cast<float>(sum / count) : 1.0f;
+        profile(0, c) = count ? static_cast<float>(sum / count) : 0.0f;
     }
     return profile;
 }

@@ -9,7 +9,7 @@ namespace velmaro::photo {
 
 namespace {
 
-constexpr int kBackgroundGroups = 5;  // on each side of the bars
+constexpr int kGroupColumns = 16;     // columns of the background in a group, at least
 constexpr int kClearOfEdges = 6;      // columns kept clear of the screen's sides and the bars
 
 void AddRange(std::vector<double>& columns, int first, int last, const ScreenLayout& layout) {
@@ -42,13 +42,13 @@ Columns ColumnsFor(const ScreenLayout& layout) {
     const int left = layout.rulerLeft;
     const int outerLeft = layout.BarColumn(-1, kBars) - kClearOfEdges;
     const int outerRight = layout.BarColumn(+1, kBars) + kBarWidth + kClearOfEdges;
-    // Background beside the bars, in groups, so that edges can be followed across.
+    // Background beside the bars, in narrow groups, so that edges can be followed across
+    // however steeply a slit's travel slants them.
     for (auto [from, to] : {std::pair{kClearOfEdges, outerLeft}, std::pair{outerRight, layout.drawnWidth - 1 - kClearOfEdges}}) {
-        if (to - from < kBackgroundGroups) continue;
-        for (int g = 0; g < kBackgroundGroups; ++g) {
+        const int groups = (to - from + 1) / kGroupColumns;
+        for (int g = 0; g < groups; ++g) {
             std::vector<double> group;
-            AddRange(group, from + (to - from + 1) * g / kBackgroundGroups, from + (to - from + 1) * (g + 1) / kBackgroundGroups - 1,
-                     layout);
+            AddRange(group, from + (to - from + 1) * g / groups, from + (to - from + 1) * (g + 1) / groups - 1, layout);
             if (!group.empty()) c.whiteGroups.push_back(group);
         }
     }
