@@ -259,6 +259,10 @@ std::optional<Band> FindBand(const WhiteProfile& profile) {
     const int shape = std::max_element(shapes.begin(), shapes.end(), [](auto& a, auto& b) { return a.second < b.second; })->first;
     Band band;
     band.startAtTop = !(shape & 1), band.endAtBottom = !(shape & 2), band.wraps = shape & 4;
+    for (const GroupBand& g : found) {
+        auto absolute = [&](std::optional<double> u) { return u ? std::optional<double>(*u + profile.firstU) : std::nullopt; };
+        band.groups.push_back({g.x, absolute(g.start), absolute(g.end)});
+    }
     std::vector<double> xs, starts, ends, lengths, ratios, startsFrom, endsFrom, startsTo;
     for (const GroupBand& g : found) {
         if (shapeOf(g) != shape) continue;

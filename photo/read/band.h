@@ -25,6 +25,13 @@ struct WhiteProfile {
     double firstU = 0;  // line coordinate where the samples begin: the screen's top, 0, when numbered
 };
 
+// The edges that one group of columns shows, in line coordinates: where the extra pass
+// began and where it ended; nullopt where that edge is not on the screen there.
+struct GroupEdges {
+    double column = 0;
+    std::optional<double> start, end;
+};
+
 struct Band {
     int passes = 0;          // m: refreshes that lit the lines outside the band
     bool wraps = false;      // from the bottom of the screen over the blanking to the top
@@ -45,6 +52,9 @@ struct Band {
     // wraps), and the rest of the screen just above the start and just below the end
     // (empty ranges where the band touches the screen's top or bottom).
     std::pair<double, double> atStart, atEnd, beforeStart, afterEnd;
+    // Every group's edges, whatever the band's shape there: a steep slant may show the band
+    // whole in some columns and wrapped over the blanking in others.
+    std::vector<GroupEdges> groups;
 };
 
 // Nullopt when no band stands out (an LCD, or no step in brightness).

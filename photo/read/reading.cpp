@@ -16,6 +16,7 @@
 #include "photo/read/phases.h"
 #include "photo/read/robust.h"
 #include "photo/read/sample.h"
+#include "photo/read/slit.h"
 #include "photo/read/view.h"
 #include "photo/read/zone.h"
 
@@ -27,6 +28,7 @@ constexpr double kSmallestPitch = 1.6;     // photo pixels per line, below which
 constexpr double kRulerSeen = 0.8;         // correlation of the ruler's column profile that shows the ruler
 constexpr int kMostPieces = 3;
 constexpr double kEdgeSettling = 0.3;      // lines: what the edges' quantisation may add to the length
+constexpr double kSlitSlant = 4;           // lines across the screen: a band slanted more is a slit's
 constexpr double kResponseShare = 0.1;     // of an LCD's response, that its shape may move the window's length
 
 std::string Format(double value) {
@@ -153,52 +155,111 @@ ScreenView Place(const cv::Mat1b& sharp, const std::vector<Located>& pieces, con
     return view;
 }
 
+// A leaf shutter's band: the same window everywhere, its length the band's at every
+// column; an edge off the screen counts the blanking beyond it as open.
+void ReadLeafBand(const Band& band, int m, int h, Reading& r) {
+    r.shutter.kind = ShutterKind::kLeaf;
+    const double blanking = r.vtotal ? *r.vtotal - h : 0;
+    double lines = m * (r.vtotal ? *r.vtotal : 0) + band.length + (band.wraps ? blanking : 0);
+    double uncertainty = 2 * band.lengthSpread + kEdgeSettling;
+    // An edge on the screen's top or bottom line: the shutter moved somewhere in the
+    // blanking beyond it, or from the last lit line on where that may be the edge.
+    const double vtotal = r.vtotal.value_or(h);
+    if (band.startAtTop) {
+        const double from = std::min(band.startFrom, static_cast<double>(h)) - vtotal, to = band.startTo;
+        lines -= (from + to) / 2, uncertainty += (to - from) / 2, r.startInBlanking = true;
+    }
+    if (band.endAtBottom) {
+        const double from = std::min(band.endFrom, static_cast<double>(h));
+        lines += from - h + (vtotal - from) / 2, uncertainty += (vtotal - from) / 2, r.endInBlanking = true;
+    }
+    r.exposureLines = lines;
+    r.uncertaintyLines = uncertainty;
+}
+
+// A slit across the lines: the exposure at every place of the photo from the curtains'
+// lines, and each curtain's time across the photo; the exposure is that at the middle of
+// the travel.
+void ReadSlitBand(const SlitTravel& travel, Reading& r) {
+    r.shutter = {ShutterKind::kSlit, travel.alongPhotoX ? TravelAxis::kPhotoX : TravelAxis::kPhotoY, true};
+    r.exposureLines = travel.Exposure(travel.length / 2);
+    r.uncertaintyLines = 2 * std::hypot(travel.openError, travel.closeError) + kEdgeSettling;
+    if (!r.linePeriod) return;
+    const double line = *r.linePeriod;
+    r.curtains.openingTravel = std::abs(travel.openSlope) * travel.length * line;
+    r.curtains.closingTravel = std::abs(travel.closeSlope) * travel.length * line;
+    const double start = travel.Exposure(travel.StartPlace()) * line, end = travel.Exposure(travel.EndPlace()) * line;
+    r.exposureAcross = {start, *r.exposureLines * line, end, start > 0 && end > 0 ? std::optional(std::log2(end / start)) : std::nullopt};
+}
+
+// Where the scan met an edge in a column: the scan time of line coordinate u there equals
+// the edge's time at the place u lies at in the photo; modulo a refresh.
+double EdgeInColumn(const SlitTravel& travel, const ScreenView& view, double column, int width, double vtotal, bool opening,
+                    double guess) {
+    double u = guess;
+    for (int round = 0; round < 8; ++round) {
+        const cv::Point2d p = Apply(view.For(u).screenToPhoto, {column, u});
+        const double place = travel.alongPhotoX ? p.x : p.y;
+        const double time = opening ? travel.openAt + travel.openSlope * place : travel.closeAt + travel.closeSlope * place;
+        u = time - kActiveLineShare * column / width;
+        u -= vtotal * std::floor(u / vtotal);
+    }
+    return u;
+}
+
+// The band's slant: the slit's, or that of the edges across the screen. The beam reaches
+// column X kActiveLineShare X / width of a line late, so even under a leaf shutter the
+// edges rise by that much across the screen; the rest is the slant.
+void ReadSlant(const Band& band, int width, Reading& r) {
+    if (!band.startAtTop && !band.endAtBottom) {
+        r.slantLines = ((band.startSlope + band.endSlope) / 2) * width + kActiveLineShare;
+    } else if (!band.startAtTop || !band.endAtBottom) {
+        r.slantLines = (band.startAtTop ? band.endSlope : band.startSlope) * width + kActiveLineShare;
+    }
+}
+
 void ReadCrt(const cv::Mat1b& sharp, const ScreenView& view, const Columns& columns, const Band& band, double black,
-             const ScreenLayout& layout, Reading& r) {
+             const ScreenLayout& layout, const ReadOptions& options, Reading& r) {
     // The bars: the band's lines hold one pass more than the rest's.
     const BandPhases phases = PhasesOfBand(BarSharesByLine(sharp, view, columns, black, layout.height), band);
     r.firstPhase = phases.first, r.lastPhase = phases.last;
     r.refreshes = phases.refreshes, r.repeatedPictures = phases.repeatedPictures;
     r.notes.insert(r.notes.end(), phases.notes.begin(), phases.notes.end());
     const int m = phases.passes, h = layout.height;
-    const bool needsTotal = m > 0 || band.wraps || band.startAtTop || band.endAtBottom;
     r.findings.startEdge = band.start, r.findings.endEdge = band.end;
     r.findings.startSlope = band.startSlope, r.findings.endSlope = band.endSlope;
+    ReadSlant(band, layout.width, r);
+
+    // A slit across the lines slants the band; one told to be a leaf shutter's, or one
+    // whose slant is no more than its edges' blur, is read as a leaf shutter's.
+    const double vtotal = r.vtotal.value_or(h);
+    const auto travel = options.shutter == ShutterKind::kLeaf ? std::nullopt
+                                                              : FitSlit(band, view, sharp.size(), layout.width, vtotal, m);
+    const bool slit = travel && (options.shutter == ShutterKind::kSlit ||
+                                 (r.slantLines && std::abs(*r.slantLines) > std::max(kSlitSlant, 6 * travel->openError)));
+    const bool needsTotal = m > 0 || band.wraps || band.startAtTop || band.endAtBottom || (slit && travel->closeAt > vtotal);
     if (!r.labelSeen && needsTotal) {
         r.notes.push_back("the band holds no label and reaches the screen's edge: its place and length are not known");
     } else if (needsTotal && !r.vtotal) {
         r.notes.push_back("the exposure spans the vertical blanking: give --refresh or --vtotal to count it");
+    } else if (slit) {
+        ReadSlitBand(*travel, r);
     } else {
-        const double blanking = r.vtotal ? *r.vtotal - h : 0;
-        double lines = m * (r.vtotal ? *r.vtotal : 0) + band.length + (band.wraps ? blanking : 0);
-        double uncertainty = 2 * band.lengthSpread + kEdgeSettling;
-        // An edge on the screen's top or bottom line: the shutter moved somewhere in the
-        // blanking beyond it, or from the last lit line on where that may be the edge.
-        const double vtotal = r.vtotal.value_or(h);
-        if (band.startAtTop) {
-            const double from = std::min(band.startFrom, static_cast<double>(h)) - vtotal, to = band.startTo;
-            lines -= (from + to) / 2, uncertainty += (to - from) / 2, r.startInBlanking = true;
-        }
-        if (band.endAtBottom) {
-            const double from = std::min(band.endFrom, static_cast<double>(h));
-            lines += from - h + (vtotal - from) / 2, uncertainty += (vtotal - from) / 2, r.endInBlanking = true;
-        }
-        r.exposureLines = lines;
-        r.uncertaintyLines = uncertainty;
+        ReadLeafBand(band, m, h, r);
     }
-    if (r.labelSeen) {
-        const double sweep = kActiveLineShare / 2;  // the beam reaches the middle column this late in a line
-        r.firstLine = band.startAtTop ? 1 : std::clamp(static_cast<int>(std::floor(band.start + sweep)) + 1, 1, h);
-        r.lastLine = band.endAtBottom ? h : std::clamp(static_cast<int>(std::floor(band.end + sweep)) + 1, 1, h);
+    if (!r.labelSeen) return;
+    const double sweep = kActiveLineShare / 2;  // the beam reaches the middle column this late in a line
+    if (slit) {
+        const double centre = layout.width / 2.0;
+        const double start = EdgeInColumn(*travel, view, centre, layout.width, vtotal, true, band.start);
+        const double end = EdgeInColumn(*travel, view, centre, layout.width, vtotal, false, band.end);
+        r.startInBlanking = start >= h, r.endInBlanking = end >= h;
+        r.firstLine = r.startInBlanking ? 1 : static_cast<int>(std::floor(start + sweep)) + 1;
+        r.lastLine = r.endInBlanking ? h : static_cast<int>(std::floor(end + sweep)) + 1;
+        return;
     }
-    // The beam reaches column X kActiveLineShare X / width of a line late, so even under a
-    // leaf shutter the edges rise by that much across the screen; the rest is the slant.
-    if (!band.startAtTop && !band.endAtBottom) {
-        r.slantLines = ((band.startSlope + band.endSlope) / 2) * layout.width + kActiveLineShare;
-    } else if (!band.startAtTop || !band.endAtBottom) {
-        r.slantLines = (band.startAtTop ? band.endSlope : band.startSlope) * layout.width + kActiveLineShare;
-    }
-
+    r.firstLine = band.startAtTop ? 1 : std::clamp(static_cast<int>(std::floor(band.start + sweep)) + 1, 1, h);
+    r.lastLine = band.endAtBottom ? h : std::clamp(static_cast<int>(std::floor(band.end + sweep)) + 1, 1, h);
 }
 
 void ReadLcd(const cv::Mat1b& sharp, const ScreenView& view, const Columns& columns, double black,
@@ -296,7 +357,7 @@ Reading ReadPhoto(const Photo& photo, const ReadOptions& options) {
         if (!r.labelSeen) throw ReadError("the ruler's labels cannot be matched: the lines are not numbered");
         ReadLcd(photo.sharp, view, columns, profile.black, layout, r);
     } else if (band) {
-        ReadCrt(photo.sharp, view, columns, *band, profile.black, layout, r);
+        ReadCrt(photo.sharp, view, columns, *band, profile.black, layout, options, r);
     } else {
         r.notes.push_back("no lit band stands out on the screen");
     }
