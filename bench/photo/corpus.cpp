@@ -114,7 +114,7 @@ Case MakeCase(Family family, std::uint64_t n) {
         case Family::kCrtSlant: {
             const double length = d.Uniform(60, 0.6 * h);
             s.exposure = lines(length);
-            s.shutter.focalPlane = true;
+            s.shutter.slit = true;
             // Travel across the photo: the band drops up to about 80 lines across the screen.
             const double slant = d.Uniform(5, 80) * (d.Chance(0.5) ? 1 : -1);
             const double screenShare = s.timing.width * s.placement.scale / s.placement.photo.width;
@@ -125,7 +125,7 @@ Case MakeCase(Family family, std::uint64_t n) {
         }
         case Family::kLcd: {
             s.display = DisplayKind::kLcd;
-            s.response = d.Uniform(0.05e-3, 3e-3);
+            s.panel.response = d.Uniform(0.05e-3, 3e-3);
             const double length = d.Uniform(40, 0.7 * h);
             s.exposure = lines(length);
             s.startLine = d.Uniform(1.5, h - length);

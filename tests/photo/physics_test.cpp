@@ -142,7 +142,7 @@ TEST(Physics, SlowPhosphorLeavesAGlowTailAboveTheBand) {
 TEST(Physics, LcdBarsShowTheShareOfTheWindowSpentInEarlierPhases) {
     Scene scene = QuietScene();
     scene.display = DisplayKind::kLcd;
-    scene.response = 1e-6;
+    scene.panel.response = 1e-6;
     // 173 lines from line 150: refresh 0 (phase 2) replaces phase 1 on lines 150..323
     // while the shutter is open.
     scene.exposure = 0.004;
