@@ -14,7 +14,7 @@ namespace velmaro::photo {
 
 namespace {
 
-constexpr double kBrightestShare = 0.85;  // of full scale, for the brightest screen light
+constexpr double kBrightestShare = 0.85;  // of full scale, for the photo's brightest part
 constexpr int kTableStepsPerLine = 32;
 constexpr int kLargestTable = 400000;
 // Lines of the lens's blur applied on the screen's surface rather than in the photo: the
@@ -161,6 +161,17 @@ Surround SurroundOf(const Scene& scene) {
             room * h.wallReflect};
 }
 
+// The lens's blur in the photo, less the share already applied on the screen's surface.
+std::array<double, kChannels> LensBlur(const Scene& scene) {
+    const Optics& optics = scene.optics;
+    const double applied = ShapeOf(scene).smoothing * scene.placement.scale;
+    const double factor[kChannels] = {optics.blurRed, 1, optics.blurBlue};
+    std::array<double, kChannels> blur;
+    for (int c = 0; c < kChannels; ++c)
+        blur[c] = std::sqrt(std::max(0.0, std::pow(optics.blur * factor[c], 2) - applied * applied));
+    return blur;
+}
+
 }  // namespace
 
 std::string Name(SlitAxis axis) {
@@ -256,27 +267,17 @@ Photograph Simulate(const Ruler& ruler, const Scene& scene) {
     Photograph photograph;
     photograph.screenToPhoto = ScreenToPhoto(scene.placement, scene.timing.width, scene.timing.height);
     const Projection projection = ProjectionOf(scene, photograph.screenToPhoto);
-    ScreenImage screen;
-    {
-        const Planes light = ScreenLight(ruler, scene, projection);
-        double brightest = 0;
-        for (const cv::Mat1f& plane : light) {
-            double most;
-            cv::minMaxLoc(plane, nullptr, &most);
-            brightest = std::max(brightest, most);
-        }
-        photograph.fullScale = std::max(brightest, 1e-9) / (kBrightestShare * scene.gain);
-        screen = Surroundings(light, ShapeOf(scene), SurroundOf(scene));
+    const ScreenImage screen = Surroundings(ScreenLight(ruler, scene, projection), ShapeOf(scene), SurroundOf(scene));
+    const Planes image = FormImage(screen, projection, LensBlur(scene), scene.optics.vignetting);
+    // The photo's brightest part, as the lens forms it, sets the exposure: a line's light
+    // gathered by a small beam spot is brighter than the line's mean.
+    double brightest = 0;
+    for (const cv::Mat1f& plane : image) {
+        double most;
+        cv::minMaxLoc(plane, nullptr, &most);
+        brightest = std::max(brightest, most);
     }
-    // The lens's blur, less the share already applied on the screen's surface.
-    const Optics& optics = scene.optics;
-    const double applied = ShapeOf(scene).smoothing * scene.placement.scale;
-    const double factor[kChannels] = {optics.blurRed, 1, optics.blurBlue};
-    std::array<double, kChannels> blur;
-    for (int c = 0; c < kChannels; ++c)
-        blur[c] = std::sqrt(std::max(0.0, optics.blur * factor[c] * optics.blur * factor[c] - applied * applied));
-    Planes image = FormImage(screen, projection, blur, optics.vignetting);
-    screen = {};
+    photograph.fullScale = std::max(brightest, 1e-9) / (kBrightestShare * scene.gain);
     Sensor sensor = scene.sensor;
     sensor.gain = 1 / photograph.fullScale;
     photograph.image = Expose(image, sensor);
