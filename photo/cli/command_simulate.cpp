@@ -222,7 +222,7 @@ void AddSimulateCommand(CLI::App& app, SimulateOptions& o) {
         ->capture_default_str();
     sim->add_option("--full-well", o.fullWell, "Electrons at full scale (photon noise)")->capture_default_str();
     sim->add_option("--read-noise", o.readNoise, "Read noise, electrons")->capture_default_str();
-    sim->add_option("--gain", o.gain, "1: the brightest screen light at 85 % of full scale; above 1/0.85 it clips")
+    sim->add_option("--gain", o.gain, "1: the photo's brightest part at 85 % of full scale; above 1/0.85 it clips")
         ->capture_default_str();
     sim->add_option("--balance-red", o.balanceRed, "White balance: red's gain against green's")->capture_default_str();
     sim->add_option("--balance-blue", o.balanceBlue, "White balance: blue's gain against green's")

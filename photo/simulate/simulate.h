@@ -62,7 +62,7 @@ struct Scene {
     Optics optics;
     Housing housing;
     Sensor sensor;
-    double gain = 1;  // 1: the brightest part of the screen at 85 % of full scale
+    double gain = 1;  // 1: the photo's brightest part at 85 % of full scale
 };
 
 // Throws std::invalid_argument, naming the value, for a scene that cannot be made.
