@@ -1,8 +1,10 @@
-// Simulated photographs with their truth, drawn at random over the nuisances a reader
-// must bear (placement, blur, noise, JPEG, grey, room light), by family of case.
+// Simulated photographs with their truth, drawn at random over what a reader must bear
+// (placement, lens, blur, the screen's surroundings, noise, white balance, JPEG, grey,
+// room light, crops), by family of case.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -10,15 +12,35 @@
 
 namespace velmaro::photo::bench {
 
-enum class Family { kCrtBand, kCrtWrap, kCrtBlanking, kCrtMulti, kCrtSlant, kLcd };
+enum class Family {
+    kCrtBand,
+    kCrtWrap,
+    kCrtBlanking,
+    kCrtMulti,
+    kCrtSlant,
+    kLcd,
+    kCrtBlur,          // blur beyond the stripes' reach
+    kCrtSlowPhosphor,  // phosphors at the slow end of their range
+    kUpsideDown,
+    kQuarterTurned,
+    kMirrored,
+    kNegative,
+    kSlitAcross,     // a slit travelling along the screen's lines
+    kRolling,        // a rolling readout, the camera on its side
+    kPair,           // two photographs of a slit along the scan, the second upside down
+    kSlitAlongScan,  // one photograph of a slit along the scan
+};
 const std::vector<Family>& AllFamilies();
-std::string Name(Family family);
+std::string Name(Family family);  // for people
+std::string Key(Family family);   // for the command line: crt-band, ...
 
 struct Case {
     Family family;
     Scene scene;
     std::string format;  // "jpg" or "png"
     int quality = 90;
+    bool halveChroma = true;      // JPEG 4:2:0, else 4:4:4
+    std::optional<Scene> second;  // a pair's second photograph
 };
 
 // The n-th case of a family; the same n gives the same case.

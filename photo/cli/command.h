@@ -23,14 +23,23 @@ struct SimulateOptions {
     int startPhase = 2;
     std::uint64_t seed = 1;
     std::string phosphor, phosphorRed, phosphorGreen, phosphorBlue;
-    double response = 1e-3;
+    double beamSpot = 0;
+    double response = 1e-3, fallRatio = 1, blackLeak = 0, rowMatrix = 0;
+    std::string panelGamma = "srgb";
     std::string shutter = "leaf";
     double travel = 0.010;
-    std::string photoSize = "3000x2250";
-    double scale = 2.5, rotation = 0, keystoneX = 0, keystoneY = 0, offsetX = 0, offsetY = 0;
-    double blur = 0.7, vignetting = 0.2, roomLight = 0.01, fullWell = 20000, readNoise = 4, gain = 1;
+    std::optional<double> travelClosing;
+    std::string travelAxis;  // x or y; empty: x for a focal-plane shutter, y for a rolling one
+    std::string photoSize;   // empty: 3000x2250, turned upright for a quarter turn
+    double scale = 2.5, rotation = 0, keystoneX = 0, keystoneY = 0, offsetX = 0, offsetY = 0, aspect = 0;
+    bool mirror = false;
+    double blur = 0.7, blurRed = 1, blurBlue = 1, distortion = 0, aberrationRed = 0, aberrationBlue = 0;
+    double vignetting = 0.2, roomLight = 0.01, border = 0, bezel = 0, bezelReflect = 2, wallReflect = 2;
+    double fullWell = 20000, readNoise = 4, gain = 1, balanceRed = 1, balanceBlue = 1;
     bool grey = false;
+    std::string negative = "none";
     int quality = 92;
+    std::string subsampling = "420";
     ExifOptions exif;
 };
 

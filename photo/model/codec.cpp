@@ -163,7 +163,7 @@ struct JpegEncoding {
     }
 };
 
-std::vector<std::uint8_t> EncodeJpeg(const cv::Mat& image, int quality) {
+std::vector<std::uint8_t> EncodeJpeg(const cv::Mat& image, int quality, bool halveChroma) {
     const auto e = std::make_unique<JpegEncoding>();
     jpeg_compress_struct& info = e->info;
     info.err = jpeg_std_error(&e->error.manager);
@@ -178,6 +178,7 @@ std::vector<std::uint8_t> EncodeJpeg(const cv::Mat& image, int quality) {
     info.in_color_space = image.channels() == 1 ? JCS_GRAYSCALE : JCS_EXT_BGR;
     jpeg_set_defaults(&info);
     jpeg_set_quality(&info, std::clamp(quality, 0, 100), TRUE);
+    if (!halveChroma) info.comp_info[0].h_samp_factor = info.comp_info[0].v_samp_factor = 1;
     jpeg_start_compress(&info, TRUE);
     while (info.next_scanline < info.image_height) {
         auto* row = const_cast<std::uint8_t*>(image.ptr<std::uint8_t>(static_cast<int>(info.next_scanline)));
@@ -245,10 +246,10 @@ cv::Mat DecodeImage(const std::vector<std::uint8_t>& bytes) {
     return Decode(bytes, true, colour);
 }
 
-std::vector<std::uint8_t> EncodeImage(const cv::Mat& image, const std::string& kind, int jpegQuality) {
+std::vector<std::uint8_t> EncodeImage(const cv::Mat& image, const std::string& kind, int jpegQuality, bool halveChroma) {
     if (image.depth() != CV_8U || (image.channels() != 1 && image.channels() != 3))
         throw std::runtime_error("only 8-bit grey or colour images are written");
-    if (kind == "jpg") return EncodeJpeg(image, jpegQuality);
+    if (kind == "jpg") return EncodeJpeg(image, jpegQuality, halveChroma);
     if (kind == "png") return EncodePng(image);
     throw std::runtime_error("cannot write images of kind " + kind);
 }

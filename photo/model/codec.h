@@ -34,8 +34,10 @@ cv::Mat DecodeImage(const std::vector<std::uint8_t>& bytes);
 // anything else.
 std::string ImageKind(const std::string& path);
 
-// An 8-bit image (blue-green-red or grey) as a file of the given kind ("jpg" or "png").
-std::vector<std::uint8_t> EncodeImage(const cv::Mat& image, const std::string& kind, int jpegQuality);
+// An 8-bit image (blue-green-red or grey) as a file of the given kind ("jpg" or "png");
+// a colour JPEG keeps its chroma at half resolution each way (4:2:0), or whole (4:4:4).
+std::vector<std::uint8_t> EncodeImage(const cv::Mat& image, const std::string& kind, int jpegQuality,
+                                      bool halveChroma = true);
 
 // Pixels each way at most: more is no photograph but a trap.
 constexpr double kLargestImage = 400e6;

@@ -14,7 +14,8 @@ endfunction()
 
 # The screen's model and the simulator's physics, measured on its photographs.
 photo_test(photo_simulation LIBRARIES photo_simulate
-  SOURCES ${PHOTO_TESTS_DIR}/timing_test.cpp ${PHOTO_TESTS_DIR}/pictures_test.cpp ${PHOTO_TESTS_DIR}/physics_test.cpp)
+  SOURCES ${PHOTO_TESTS_DIR}/timing_test.cpp ${PHOTO_TESTS_DIR}/pictures_test.cpp ${PHOTO_TESTS_DIR}/physics_test.cpp
+          ${PHOTO_TESTS_DIR}/shutter_test.cpp ${PHOTO_TESTS_DIR}/camera_test.cpp)
 
 # The reader's stages, each fed simulated photographs or made-up profiles.
 photo_test(photo_read_stages LIBRARIES photo_read photo_simulate SOURCES ${PHOTO_TESTS_DIR}/read_stages_test.cpp)
