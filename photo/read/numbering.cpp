@@ -77,32 +77,47 @@ std::optional<Numbering> NumberLines(const cv::Mat1b& sharp, const Grid& grid, c
         }
     }
     struct Candidate {
-        int offset;
+        Numbering placing;
         double mismatch;
     };
     const int firstRow = first + lit.front(), lastRow = first + lit.back();  // grid line numbers
-    auto mismatch = [&](const cv::Mat1f& ruler, int offset, std::size_t stride) {
+    auto mismatch = [&](const cv::Mat1f& ruler, const Numbering& n, std::size_t stride) {
         double sum = 0;
         int count = 0;
         for (std::size_t i = 0; i < lit.size(); i += stride) {
-            const float* row = ruler.ptr<float>(first + lit[i] + offset - 1) + kTellingFirst;
+            const int line = first + lit[i];
+            const float* row = ruler.ptr<float>((n.flipLines ? n.offset - line + 1 : line + n.offset) - 1);
             const float* share = shares.ptr<float>(static_cast<int>(i));
-            for (int x = 0; x < shares.cols; ++x) sum += (share[x] - row[x]) * (share[x] - row[x]);
+            for (int x = 0; x < shares.cols; ++x) {
+                const float d = share[x] - row[n.flipColumns ? kTellingLast - x : kTellingFirst + x];
+                sum += d * d;
+            }
             count += shares.cols;
         }
         return count ? sum / count : INFINITY;
     };
     auto byMismatch = [](const Candidate& a, const Candidate& b) { return a.mismatch < b.mismatch; };
-    // Every offset that keeps the parity, on a sample of the rows; then the best few on
-    // all of them.
+    // Every offset that keeps the marks' lattice, each way up and each way round, on a
+    // sample of the rows; then the best few on all of them. A screen turned upside down
+    // numbers its lines backwards: the grid's lines L are the screen's offset - L + 1, its
+    // ticks' lattice then asking an offset one short of the period's multiples.
     std::vector<Candidate> candidates;
     const std::size_t stride = std::max<std::size_t>(1, lit.size() / kSampledRows);
-    for (int offset = 1 - firstRow; offset + lastRow <= std::min(layout.height, kRulerHeight); ++offset)
-        if (offset % grid.period == 0) candidates.push_back({offset, mismatch(rulerLinear, offset, stride)});
+    const int lines = std::min(layout.height, kRulerHeight);
+    for (bool flipLines : {false, true}) {
+        for (bool flipColumns : {false, true}) {
+            const int from = flipLines ? lastRow : 1 - firstRow, to = flipLines ? lines + firstRow - 1 : lines - lastRow;
+            for (int offset = from; offset <= to; ++offset) {
+                if (((offset + (flipLines ? 1 : 0)) % grid.period + grid.period) % grid.period != 0) continue;
+                const Numbering n{offset, flipLines, flipColumns};
+                candidates.push_back({n, mismatch(rulerLinear, n, stride)});
+            }
+        }
+    }
     if (candidates.empty()) return std::nullopt;
     std::sort(candidates.begin(), candidates.end(), byMismatch);
     candidates.resize(std::min<std::size_t>(candidates.size(), kFinalists));
-    for (Candidate& c : candidates) c.mismatch = mismatch(rulerLinear, c.offset, 1);
+    for (Candidate& c : candidates) c.mismatch = mismatch(rulerLinear, c.placing, 1);
     std::sort(candidates.begin(), candidates.end(), byMismatch);
     // The photo is blurred: compare with the ruler blurred as much, which lets the labels
     // tell the offsets apart more clearly.
@@ -111,13 +126,12 @@ std::optional<Numbering> NumberLines(const cv::Mat1b& sharp, const Grid& grid, c
     for (double sigma : kBlurs) {
         cv::Mat1f blurred;
         cv::GaussianBlur(rulerLinear, blurred, cv::Size(0, 0), sigma);
-        const double m = mismatch(blurred, candidates[0].offset, 1);
+        const double m = mismatch(blurred, candidates[0].placing, 1);
         if (m < best) best = m, sharpest = blurred;
     }
-    for (Candidate& c : candidates) c.mismatch = mismatch(sharpest, c.offset, 1);
+    for (Candidate& c : candidates) c.mismatch = mismatch(sharpest, c.placing, 1);
     std::sort(candidates.begin(), candidates.end(), byMismatch);
-    Numbering numbering;
-    numbering.offset = candidates[0].offset;
+    Numbering numbering = candidates[0].placing;
     numbering.mismatch = candidates[0].mismatch;
     numbering.runnerUp = candidates.size() > 1 ? candidates[1].mismatch : INFINITY;
     numbering.certain = numbering.runnerUp > kStandsOut * numbering.mismatch + 1e-4;

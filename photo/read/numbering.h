@@ -12,8 +12,12 @@
 
 namespace velmaro::photo {
 
+// How the grid's lines and columns are the screen's: line L of the grid is the screen's
+// line L + offset, or offset - L + 1 where the photo shows the screen upside down; its
+// columns run the screen's way, or the other way round (a mirrored or turned photo).
 struct Numbering {
-    int offset = 0;           // screen line coordinate = grid u + offset; a multiple of the grid's period
+    int offset = 0;
+    bool flipLines = false, flipColumns = false;
     bool certain = false;     // the best offset stands out from every other
     double mismatch = 0;      // of the best offset
     double runnerUp = 0;      // of the best other offset

@@ -108,15 +108,15 @@ WhiteProfile Profile(const cv::Mat1b& sharp, const ScreenView& view, const Colum
     return profile;
 }
 
-PlacedGrid Shifted(const Grid& grid, int offset) {
-    const cv::Matx33d shift(1, 0, 0, 0, 1, -offset, 0, 0, 1);  // absolute u to the grid's u
-    return {grid.screenToPhoto * shift, grid.firstU + offset, grid.lastU + offset};
-}
-
-// The offset, a multiple of the grid's period, that puts a line coordinate of the grid at
-// a screen line coordinate.
-int OffsetBy(const Grid& grid, double from, double to) {
-    return grid.period * static_cast<int>(std::lround((to - from) / grid.period));
+// The grid as the screen's: its lines numbered, each way up, and its columns each way round
+// (about the ruler's middle, where the grid put the ruler).
+PlacedGrid Placed(const Grid& grid, const Numbering& n, const ScreenLayout& layout) {
+    const double sx = n.flipColumns ? -1 : 1, tx = n.flipColumns ? 2.0 * layout.rulerLeft + kRulerWidth : 0;
+    const double su = n.flipLines ? -1 : 1, tu = n.flipLines ? n.offset : -n.offset;
+    const cv::Matx33d screenToGrid(sx, 0, tx, 0, su, tu, 0, 0, 1);
+    const double first = n.flipLines ? n.offset - grid.lastU : grid.firstU + n.offset;
+    const double last = n.flipLines ? n.offset - grid.firstU : grid.lastU + n.offset;
+    return {grid.screenToPhoto * screenToGrid, first, last};
 }
 
 // Two lit pieces of one screen are the parts of a band that wraps over the blanking: the
@@ -124,13 +124,30 @@ int OffsetBy(const Grid& grid, double from, double to) {
 // a whole label is placed by that edge.
 std::optional<PlacedGrid> PlaceByScreenEdge(const cv::Mat1b& sharp, const Located& piece, const Located& other,
                                             const Columns& columns, const ScreenLayout& layout) {
-    const ScreenView alone{{{piece.grid.screenToPhoto, piece.grid.firstU, piece.grid.lastU}}};
-    const auto band = FindBand(Profile(sharp, alone, columns, std::floor(piece.grid.firstU) - 8,
-                                       std::ceil(piece.grid.lastU) + 8, layout.width));
+    // The other part, numbered, tells which way up and round the screen lies.
+    Numbering n;
+    if (other.numbering && other.numbering->certain) n.flipLines = other.numbering->flipLines, n.flipColumns = other.numbering->flipColumns;
+    n.offset = n.flipLines ? -1 : 0;  // on the ticks' lattice
+    const PlacedGrid provisional = Placed(piece.grid, n, layout);
+    const auto band = FindBand(Profile(sharp, ScreenView{{provisional}}, columns, std::floor(provisional.firstU) - 8,
+                                       std::ceil(provisional.lastU) + 8, layout.width));
     if (!band || band->startAtTop || band->endAtBottom || band->wraps) return std::nullopt;
     const cv::Point2d otherCentre(other.piece.box.center.x, other.piece.box.center.y);
-    const bool upper = Apply(piece.grid.screenToPhoto.inv(), otherCentre).y > (piece.grid.firstU + piece.grid.lastU) / 2;
-    return Shifted(piece.grid, upper ? OffsetBy(piece.grid, band->start, 0) : OffsetBy(piece.grid, band->end, layout.height));
+    const bool upper = Apply(Inverse(provisional.screenToPhoto), otherCentre).y > (provisional.firstU + provisional.lastU) / 2;
+    const double shift = upper ? -band->start : layout.height - band->end;
+    n.offset += piece.grid.period * static_cast<int>(std::lround(shift / piece.grid.period));
+    return Placed(piece.grid, n, layout);
+}
+
+// How the screen lies in the photo: where its top points, counter-clockwise from the
+// photo's top, and whether its columns run the other way (a film scanned from its back).
+Reading::Orientation OrientationOf(const PlacedGrid& grid, const ScreenLayout& layout) {
+    const double x = layout.width / 2.0, u = std::clamp(layout.height / 2.0, grid.firstU, grid.lastU);
+    const cv::Point2d at = Apply(grid.screenToPhoto, {x, u});
+    const cv::Point2d right = Apply(grid.screenToPhoto, {x + 1, u}) - at, down = Apply(grid.screenToPhoto, {x, u + 1}) - at;
+    double degrees = std::atan2(down.x, down.y) * 180 / CV_PI;
+    if (degrees < 0) degrees += 360;
+    return {degrees, right.x * down.y - right.y * down.x < 0};
 }
 
 ScreenView Place(const cv::Mat1b& sharp, const std::vector<Located>& pieces, const Columns& columns,
@@ -138,7 +155,7 @@ ScreenView Place(const cv::Mat1b& sharp, const std::vector<Located>& pieces, con
     ScreenView view;
     std::vector<const Located*> unplaced;
     for (const Located& p : pieces) {
-        if (p.numbering && p.numbering->certain) view.grids.push_back(Shifted(p.grid, p.numbering->offset));
+        if (p.numbering && p.numbering->certain) view.grids.push_back(Placed(p.grid, *p.numbering, layout));
         else unplaced.push_back(&p);
     }
     if (pieces.size() == 2) {
@@ -344,6 +361,7 @@ Reading ReadPhoto(const Photo& photo, const ReadOptions& options) {
         r.findings.gridLines.emplace_back(g.firstU, g.lastU);
     }
     if (!r.labelSeen) r.notes.push_back("no label of the ruler is lit: the lines are not numbered");
+    else r.orientation = OrientationOf(view.grids.front(), layout);
 
     double firstU = 0, lastU = layout.height;
     if (!r.labelSeen) firstU = std::floor(view.grids[0].firstU) - 8, lastU = std::ceil(view.grids[0].lastU) + 8;
