@@ -52,12 +52,14 @@ namespace velmaro::photo {
 
 struct ReadCommandOptions {
     std::string photo;
+    std::string second;  // a second photograph, taken upside down: a pair of a slit along the scan
     std::string mode = "1024x768";
     std::optional<double> refresh;
     std::optional<int> vtotal;
     std::optional<double> hfreq;
     std::string display = "auto";
     std::string marked;  // the speed set on the camera, as people write it
+    std::string shutter = "auto", travel, frameMm, negative = "auto";
     bool json = false;
     std::string annotate;
 };

@@ -28,6 +28,9 @@ int Refuse(const ReadCommandOptions& o, const std::string& why) {
 void AddReadCommand(CLI::App& app, ReadCommandOptions& o) {
     CLI::App* read = app.add_subcommand("read", "Reads a photograph of the running pattern: how long the exposure was");
     read->add_option("PHOTO", o.photo, "The photograph, JPEG or PNG")->required();
+    read->add_option("PHOTO2", o.second,
+                     "A second photograph of the same speed, taken with the camera upside down: read together, the two "
+                     "give a slit's exposure and speed where it travels along the scan");
     AddReadingOptions(*read, o);
     read->add_option("--marked", o.marked,
                      "The speed set on the camera (1/250, 2s): where the photo leaves the count of refreshes open, "
@@ -42,6 +45,15 @@ void AddReadingOptions(CLI::App& command, ReadCommandOptions& o) {
     auto* vtotal = command.add_option("--vtotal", o.vtotal, "Lines per refresh, vertical blanking included");
     command.add_option("--hfreq", o.hfreq, "Line rate, kHz, as the monitor's menu shows it")->excludes(vtotal);
     command.add_option("--display", o.display, "auto, crt or lcd")->capture_default_str()->check(CLI::IsMember({"auto", "crt", "lcd"}));
+    command.add_option("--shutter", o.shutter, "auto, leaf or slit: auto reads a slanted band as a slit across the lines")
+        ->capture_default_str()
+        ->check(CLI::IsMember({"auto", "leaf", "slit"}));
+    command.add_option("--travel", o.travel, "short or long: the frame's side that a slit travels along")
+        ->check(CLI::IsMember({"short", "long"}));
+    command.add_option("--frame-mm", o.frameMm, "The frame WIDTHxHEIGHT in mm (36x24): the curtains' speeds in mm/ms");
+    command.add_option("--negative", o.negative, "auto, yes or no: a negative is read inverted")
+        ->capture_default_str()
+        ->check(CLI::IsMember({"auto", "yes", "no"}));
 }
 
 ReadOptions ReadOptionsOf(const ReadCommandOptions& o) {
@@ -53,6 +65,16 @@ ReadOptions ReadOptionsOf(const ReadCommandOptions& o) {
     std::tie(options.width, options.height) = ParseSize(o.mode, "the mode");
     if (options.refreshHz) ResolveTiming(options.width, options.height, *options.refreshHz, options.vtotal, options.hfreqKhz);
     if (!o.marked.empty()) options.markedSeconds = ParseSpeed(o.marked, "the marked speed");
+    if (o.shutter != "auto") options.shutter = o.shutter == "leaf" ? ShutterKind::kLeaf : ShutterKind::kSlit;
+    if (!o.travel.empty()) options.travelAlongLongSide = o.travel == "long";
+    if (o.negative != "auto") options.negative = o.negative == "yes";
+    if (!o.frameMm.empty()) {
+        const auto at = o.frameMm.find_first_of("xX");
+        if (at == std::string::npos) throw std::invalid_argument("the frame is WIDTHxHEIGHT in mm, not \"" + o.frameMm + "\"");
+        const double w = ParseNumber(o.frameMm.substr(0, at), "the frame"), h = ParseNumber(o.frameMm.substr(at + 1), "the frame");
+        if (!(w > 0 && h > 0 && w < 1000 && h < 1000)) throw std::invalid_argument("the frame's sides are above 0 and below 1000 mm");
+        options.frameMm = cv::Size2d(w, h);
+    }
     return options;
 }
 
@@ -62,9 +84,17 @@ int RunRead(const ReadCommandOptions& o) {
         if (!o.annotate.empty() && ImageKind(o.annotate).empty())
             return Refuse(o, "the annotated picture's name must end in .png, .jpg or .jpeg: " + o.annotate);
         const Photo photo = LoadPhoto(o.photo);
-        const Reading reading = ReadPhoto(photo, options);
+        std::optional<Photo> second;
+        if (!o.second.empty()) {
+            try {
+                second = LoadPhoto(o.second);
+            } catch (const ReadError& error) {
+                throw ReadError(o.second + ": " + error.what());
+            }
+        }
+        const Reading reading = second ? ReadPair(photo, *second, options) : ReadPhoto(photo, options);
         if (!o.annotate.empty()) {
-            const auto bytes = EncodeImage(Annotate(DecodeImage(ReadFileBytes(o.photo)), reading), ImageKind(o.annotate), 90);
+            const auto bytes = EncodeImage(Annotate(DecodeImage(ReadFileBytes(o.photo)), reading.photos.empty() ? reading : reading.photos.front()), ImageKind(o.annotate), 90);
             std::ofstream out(o.annotate, std::ios::binary);
             out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
             if (!out.flush()) return Refuse(o, "cannot write " + o.annotate);

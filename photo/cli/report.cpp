@@ -25,6 +25,30 @@ std::string Upper(std::string text) {
     return text;
 }
 
+// A slit's curtains: each one's time across the photo (and speed across the frame), and
+// the exposure at the start, middle and end of the travel.
+std::string SlitReport(const Reading& r) {
+    if (r.shutter.kind != ShutterKind::kSlit || !r.curtains.openingTravel) return "";
+    std::string text = "\nSlit along " + Name(*r.shutter.travelAxis) + ": ";
+    auto curtain = [&](const char* name, std::optional<double> travel, std::optional<double> speed) {
+        std::string s = std::string(name) + " " + Format("%.2f", 1000 * *travel) + " ms across the photo";
+        if (speed) s += " (" + Format("%.2f", *speed) + " mm/ms)";
+        return s;
+    };
+    if (r.photos.empty()) {
+        text += curtain("opening curtain", r.curtains.openingTravel, r.curtains.openingSpeed) + ", " +
+                curtain("closing curtain", r.curtains.closingTravel, r.curtains.closingSpeed);
+    } else {
+        text += curtain("the slit", r.curtains.openingTravel, r.curtains.openingSpeed);
+    }
+    const auto& a = r.exposureAcross;
+    if (a.start && a.centre && a.end)
+        text += "\nExposure at the travel's start, middle and end: " + Format("%.3f", 1000 * *a.start) + ", " +
+                Format("%.3f", 1000 * *a.centre) + ", " + Format("%.3f", 1000 * *a.end) + " ms (taper " +
+                Format("%+.2f", a.taperStops.value_or(0)) + " stops)";
+    return text;
+}
+
 }  // namespace
 
 MarkedSpeed NearestMarkedSpeed(double seconds) {
@@ -46,8 +70,14 @@ std::string HumanReport(const Reading& r) {
                 Description(*r.vtotalSource) + ")";
     }
     text += ": ";
-    if (r.firstLine && r.lastLine) text += "lines " + std::to_string(*r.firstLine) + " to " + std::to_string(*r.lastLine);
-    else text += "lines not numbered";
+    if (r.photos.size() == 2 && r.photos[0].exposureLines && r.photos[1].exposureLines) {
+        text += "a slit along the scan, upright and upside down: bands of " + Format("%.1f", *r.photos[0].exposureLines) +
+                " and " + Format("%.1f", *r.photos[1].exposureLines) + " line periods";
+    } else if (r.firstLine && r.lastLine) {
+        text += "lines " + std::to_string(*r.firstLine) + " to " + std::to_string(*r.lastLine);
+    } else {
+        text += "lines not numbered";
+    }
     if (r.firstPhase && r.lastPhase && *r.firstPhase == *r.lastPhase) {
         text += " of phase " + std::to_string(*r.firstPhase);
     } else if (r.firstPhase || r.lastPhase) {
@@ -72,6 +102,12 @@ std::string HumanReport(const Reading& r) {
         text += ": exposure not read";
     }
     if (auto response = r.ResponseSeconds()) text += "\nPanel response (10-90 %): " + Format("%.2f", 1000 * *response) + " ms";
+    text += SlitReport(r);
+    if (r.orientation && (r.orientation->mirrored || std::abs(std::remainder(r.orientation->rotationDeg, 360.0)) > 45))
+        text += "\nThe screen is turned " + Format("%.0f", r.orientation->rotationDeg) + " degrees counter-clockwise" +
+                (r.orientation->mirrored ? ", mirrored" : "") + (r.negative ? ", in a negative" : "");
+    else if (r.negative)
+        text += "\nRead as a negative";
     for (const std::string& note : r.notes) text += "\nNote: " + note;
     return text + "\n";
 }
@@ -116,6 +152,10 @@ nlohmann::ordered_json ReadingJson(const Reading& r) {
                     {"crosses_lines", Optional(r.shutter.crossesLines)}};
     j["curtains"] = {{"opening_travel_s", Optional(r.curtains.openingTravel)},
                      {"closing_travel_s", Optional(r.curtains.closingTravel)}};
+    if (r.curtains.openingSpeed || r.curtains.closingSpeed) {
+        j["curtains"]["opening_speed_mm_per_ms"] = Optional(r.curtains.openingSpeed);
+        j["curtains"]["closing_speed_mm_per_ms"] = Optional(r.curtains.closingSpeed);
+    }
     j["exposure_across"] = {{"start_s", Optional(r.exposureAcross.start)},
                             {"centre_s", Optional(r.exposureAcross.centre)},
                             {"end_s", Optional(r.exposureAcross.end)},
@@ -128,6 +168,10 @@ nlohmann::ordered_json ReadingJson(const Reading& r) {
         j["candidate_exposures_s"] = nullptr;
     }
     j["notes"] = r.notes;
+    if (!r.photos.empty()) {
+        j["photos"] = json::array();
+        for (const Reading& photo : r.photos) j["photos"].push_back(ReadingJson(photo));
+    }
     return j;
 }
 

@@ -28,6 +28,16 @@ constexpr double kSmallestPitch = 1.6;     // photo pixels per line, below which
 constexpr double kRulerSeen = 0.8;         // correlation of the ruler's column profile that shows the ruler
 constexpr int kMostPieces = 3;
 constexpr double kEdgeSettling = 0.3;      // lines: what the edges' quantisation may add to the length
+constexpr int kWidthClear = 6;             // columns kept clear of the screen's sides and the bars for its white
+constexpr double kSameScreen = 0.03;       // of the width, that two photographs of one screen's mode may differ by
+const char* const kAlongScanNote =
+    "the slit travels along the scan, with the beam or against it, and one photograph cannot tell its speed from the "
+    "exposure: take a second photograph with the camera upside down and read the two together, or hold the camera on "
+    "its side so that the slit crosses the lines";
+const char* const kLeafAssumedNote =
+    "read as a leaf shutter: the band does not slant, but a focal-plane slit travelling along the scan would look the "
+    "same and stretch or squash the band; if the camera has one, give --shutter slit and read a second photograph "
+    "taken upside down with this one";
 constexpr double kSlitSlant = 4;           // lines across the screen: a band slanted more is a slit's
 constexpr double kResponseShare = 0.1;     // of an LCD's response, that its shape may move the window's length
 
@@ -209,6 +219,72 @@ void ReadSlitBand(const SlitTravel& travel, Reading& r) {
     r.exposureAcross = {start, *r.exposureLines * line, end, start > 0 && end > 0 ? std::optional(std::log2(end / start)) : std::nullopt};
 }
 
+// Whether the screen's lines run nearer the photo's x axis than its y axis.
+bool LinesAlongPhotoX(const cv::Matx33d& screenToPhoto, int width, double u) {
+    const cv::Point2d lines = Apply(screenToPhoto, {width / 2.0 + 1, u}) - Apply(screenToPhoto, {width / 2.0, u});
+    return std::abs(lines.x) >= std::abs(lines.y);
+}
+
+// The photo axis along which a slit travels: the one the user names (the photo's long or
+// short side), else the one nearer the screen's lines when it crosses them (a slanted
+// band), else the one nearer its columns.
+TravelAxis SlitAxis(bool linesAlongX, cv::Size photo, const ReadOptions& options, bool crossing) {
+    if (options.travelAlongLongSide) {
+        const bool longIsX = photo.width >= photo.height;
+        return *options.travelAlongLongSide == longIsX ? TravelAxis::kPhotoX : TravelAxis::kPhotoY;
+    }
+    return linesAlongX == crossing ? TravelAxis::kPhotoX : TravelAxis::kPhotoY;
+}
+
+// Whether a slit travels along the screen's columns, with the beam or against it: then
+// the band is stretched or squashed by the slit's speed, which one photograph cannot tell.
+bool SlitAlongScan(const ScreenView& view, const ScreenLayout& layout, cv::Size photo, const ReadOptions& options,
+                   bool slanted) {
+    const PlacedGrid& g = view.grids.front();
+    const bool linesAlongX = LinesAlongPhotoX(g.screenToPhoto, layout.width, (g.firstU + g.lastU) / 2);
+    return (SlitAxis(linesAlongX, photo, options, slanted) == TravelAxis::kPhotoX) != linesAlongX;
+}
+
+// The curtains' speeds across the frame, where the user gave its size: the frame's side
+// along the travel over each curtain's time.
+void SetSpeeds(Reading& r, const ReadOptions& options, cv::Size photo) {
+    if (!options.frameMm || !r.shutter.travelAxis) return;
+    const bool longIsX = photo.width >= photo.height;
+    const bool alongLong = (*r.shutter.travelAxis == TravelAxis::kPhotoX) == longIsX;
+    const double mm = alongLong ? std::max(options.frameMm->width, options.frameMm->height)
+                                : std::min(options.frameMm->width, options.frameMm->height);
+    if (r.curtains.openingTravel) r.curtains.openingSpeed = mm / (1000 * *r.curtains.openingTravel);
+    if (r.curtains.closingTravel) r.curtains.closingSpeed = mm / (1000 * *r.curtains.closingTravel);
+}
+
+// The columns the lit screen spans along line coordinate u: from the background beside
+// the bars outwards to where the light falls to half; nullopt where a side lies off the
+// photo.
+std::optional<double> ScreenWidth(const cv::Mat1b& sharp, const ScreenView& view, const ScreenLayout& layout, double u) {
+    const int reach = layout.width / 4;
+    const std::vector<double> xs = Positions(-reach + 0.5, layout.width + 2 * reach, 1);
+    const cv::Mat1f row = SampleView(sharp, view, xs, {u - 0.5, u, u + 0.5});
+    auto at = [&](int i) { return (row(0, i) + row(1, i) + row(2, i)) / 3; };
+    const int left = reach + kWidthClear, right = reach + layout.width - kWidthClear;
+    std::vector<double> background;
+    for (int i = left; i < reach + layout.BarColumn(-1, kBars) - kWidthClear; ++i) background.push_back(at(i));
+    for (int i = reach + layout.BarColumn(+1, kBars) + kBarWidth + kWidthClear; i < right; ++i) background.push_back(at(i));
+    if (background.empty()) return std::nullopt;
+    const double half = Median(background) / 2;
+    if (!(half > 0)) return std::nullopt;
+    auto side = [&](int from, int step) -> std::optional<double> {
+        for (int i = from; i + step >= 0 && i + step < static_cast<int>(xs.size()); i += step) {
+            const double v = at(i), next = at(i + step);
+            if (std::isnan(v) || std::isnan(next)) return std::nullopt;
+            if (next < half) return xs[i] + step * (v - half) / (v - next);
+        }
+        return std::nullopt;
+    };
+    const auto l = side(left, -1), r = side(right, +1);
+    if (!l || !r) return std::nullopt;
+    return *r - *l;
+}
+
 // Where the scan met an edge in a column: the scan time of line coordinate u there equals
 // the edge's time at the place u lies at in the photo; modulo a refresh.
 double EdgeInColumn(const SlitTravel& travel, const ScreenView& view, double column, int width, double vtotal, bool opening,
@@ -252,17 +328,25 @@ void ReadCrt(const cv::Mat1b& sharp, const ScreenView& view, const Columns& colu
     const double vtotal = r.vtotal.value_or(h);
     const auto travel = options.shutter == ShutterKind::kLeaf ? std::nullopt
                                                               : FitSlit(band, view, sharp.size(), layout.width, vtotal, m);
-    const bool slit = travel && (options.shutter == ShutterKind::kSlit ||
-                                 (r.slantLines && std::abs(*r.slantLines) > std::max(kSlitSlant, 6 * travel->openError)));
+    const bool slanted = travel && r.slantLines && std::abs(*r.slantLines) > std::max(kSlitSlant, 6 * travel->openError);
+    const bool slit = travel && options.shutter != ShutterKind::kLeaf && (slanted || options.shutter == ShutterKind::kSlit);
+    const bool alongScan = options.shutter == ShutterKind::kSlit && SlitAlongScan(view, layout, sharp.size(), options, slanted);
     const bool needsTotal = m > 0 || band.wraps || band.startAtTop || band.endAtBottom || (slit && travel->closeAt > vtotal);
-    if (!r.labelSeen && needsTotal) {
+    if (alongScan) {
+        const PlacedGrid& g = view.grids.front();
+        const bool linesAlongX = LinesAlongPhotoX(g.screenToPhoto, layout.width, (g.firstU + g.lastU) / 2);
+        r.shutter = {ShutterKind::kSlit, SlitAxis(linesAlongX, sharp.size(), options, false), false};
+        r.notes.push_back(kAlongScanNote);
+    } else if (!r.labelSeen && needsTotal) {
         r.notes.push_back("the band holds no label and reaches the screen's edge: its place and length are not known");
     } else if (needsTotal && !r.vtotal) {
         r.notes.push_back("the exposure spans the vertical blanking: give --refresh or --vtotal to count it");
     } else if (slit) {
         ReadSlitBand(*travel, r);
+        SetSpeeds(r, options, sharp.size());
     } else {
         ReadLeafBand(band, m, h, r);
+        if (!options.shutter) r.notes.push_back(kLeafAssumedNote);
     }
     if (!r.labelSeen) return;
     const double sweep = kActiveLineShare / 2;  // the beam reaches the middle column this late in a line
@@ -379,7 +463,69 @@ Reading ReadPhoto(const Photo& photo, const ReadOptions& options) {
     } else {
         r.notes.push_back("no lit band stands out on the screen");
     }
+    if (r.labelSeen) {
+        const double lit = band && !lcd ? (band->wraps ? band->end / 2 : (band->start + band->end) / 2) : layout.height / 2.0;
+        r.findings.screenWidth = ScreenWidth(photo.sharp, view, layout, lit);
+    }
     return r;
+}
+
+Reading ReadPair(const Photo& first, const Photo& second, const ReadOptions& options) {
+    // Each band as it shows, stretched or squashed by the slit.
+    ReadOptions each = options;
+    each.shutter = ShutterKind::kLeaf;
+    Reading pair;
+    pair.photos = {ReadPhoto(first, each), ReadPhoto(second, each)};
+    const Reading &a = pair.photos[0], &b = pair.photos[1];
+    for (const Reading* r : {&a, &b}) {
+        if (!r->exposureLines || !r->uncertaintyLines)
+            throw ReadError(std::string(r == &a ? "the first" : "the second") + " photograph gives no band height: " +
+                            (r->notes.empty() ? "no band" : r->notes.front()));
+        if (r->display != DisplayKind::kCrt) throw ReadError("a pair is read on a CRT, whose band a slit stretches");
+    }
+    if (a.findings.screenWidth && b.findings.screenWidth &&
+        std::abs(*a.findings.screenWidth - *b.findings.screenWidth) > kSameScreen * options.width)
+        throw ReadError("the two photographs show screens of " + Format(*a.findings.screenWidth) + " and " +
+                        Format(*b.findings.screenWidth) + " columns: not one mode");
+    if (a.orientation && b.orientation) {
+        const double turn = std::fmod(std::abs(a.orientation->rotationDeg - b.orientation->rotationDeg), 360.0);
+        if (std::min(turn, 360 - turn) < 90)
+            throw ReadError("the second photograph must be taken with the camera upside down against the first");
+    }
+    const double n1 = std::max(*a.exposureLines, *b.exposureLines), n2 = std::min(*a.exposureLines, *b.exposureLines);
+    const double s1 = *a.exposureLines >= *b.exposureLines ? *a.uncertaintyLines : *b.uncertaintyLines;
+    const double s2 = *a.exposureLines >= *b.exposureLines ? *b.uncertaintyLines : *a.uncertaintyLines;
+    if (n1 - n2 <= s1 + s2)
+        throw ReadError("the two bands are alike (" + Format(n1) + " and " + Format(n2) +
+                        " lines): no slit travelling along the scan, but a leaf shutter or a slit across the lines; read "
+                        "each photograph alone");
+    // With the beam the slit stretches the band, against it squashes it: N = T / |1 - 1/v|,
+    // v the slit's speed in lines per line period.
+    const double sum = n1 + n2, lines = 2 * n1 * n2 / sum;
+    const double d1 = 2 * n2 * n2 / (sum * sum), d2 = 2 * n1 * n1 / (sum * sum);
+    pair.display = DisplayKind::kCrt;
+    pair.width = a.width, pair.height = a.height;
+    pair.refreshHz = a.refreshHz, pair.vtotal = a.vtotal, pair.vtotalSource = a.vtotalSource, pair.linePeriod = a.linePeriod;
+    pair.exposureLines = lines;
+    pair.uncertaintyLines = std::hypot(d1 * s1, d2 * s2);
+    const double speed = 2 / (lines * (1 / n2 - 1 / n1));  // lines per line period
+    // The slit's time across the frame: the photo's extent along its travel, in screen lines.
+    const bool linesAlongX = LinesAlongPhotoX(a.findings.grids.front(), a.width,
+                                              (a.findings.gridLines.front().first + a.findings.gridLines.front().second) / 2);
+    const TravelAxis axis = SlitAxis(linesAlongX, first.sharp.size(), options, false);
+    pair.shutter = {ShutterKind::kSlit, axis, false};
+    if (pair.linePeriod && !a.findings.grids.empty()) {
+        const cv::Matx33d& g = a.findings.grids.front();
+        const double u = (a.findings.gridLines.front().first + a.findings.gridLines.front().second) / 2;
+        const cv::Point2d down = Apply(g, {a.width / 2.0, u + 1}) - Apply(g, {a.width / 2.0, u});
+        const double perLine = std::abs(axis == TravelAxis::kPhotoX ? down.x : down.y);
+        const double extent = axis == TravelAxis::kPhotoX ? first.sharp.cols : first.sharp.rows;
+        const double travel = extent / perLine / speed * *pair.linePeriod;
+        pair.curtains.openingTravel = pair.curtains.closingTravel = travel;
+        pair.exposureAcross.centre = lines * *pair.linePeriod;
+        SetSpeeds(pair, options, first.sharp.size());
+    }
+    return pair;
 }
 
 }  // namespace velmaro::photo

@@ -44,6 +44,7 @@ struct Findings {
     std::vector<std::pair<double, double>> gridLines;  // line coordinate extent of each grid
     std::optional<double> startEdge, endEdge;     // line coordinates at the screen's middle
     double startSlope = 0, endSlope = 0;          // lines per column
+    std::optional<double> screenWidth;           // columns that the lit screen spans, where both its sides show
 };
 
 struct Reading {
@@ -76,6 +77,7 @@ struct Reading {
     // Seconds each curtain takes to cross the whole photo along its travel.
     struct Curtains {
         std::optional<double> openingTravel, closingTravel;
+        std::optional<double> openingSpeed, closingSpeed;  // mm/ms across the frame, where its size is given
     } curtains;
     // A slit's exposure at the start, middle and end of its travel across the whole photo,
     // seconds, and log2(end / start).
@@ -87,6 +89,7 @@ struct Reading {
     std::vector<double> candidateLines;
 
     std::vector<std::string> notes;       // what could not be read, and why
+    std::vector<Reading> photos;          // a pair's two readings, each alone
     Findings findings;
 
     std::optional<double> ExposureSeconds() const;
@@ -96,5 +99,11 @@ struct Reading {
 
 // Throws ReadError when no pattern is found, or it is too small or too blurred to read.
 Reading ReadPhoto(const Photo& photo, const ReadOptions& options);
+
+// Two photographs of a slit that travels along the scan, the second taken with the camera
+// upside down: the slit moves with the beam in one and against it in the other, and the
+// two band heights give the exposure and the slit's speed. Throws ReadError when the two
+// are no such pair (the bands alike: a leaf shutter's, or not of one screen).
+Reading ReadPair(const Photo& first, const Photo& second, const ReadOptions& options);
 
 }  // namespace velmaro::photo
