@@ -353,10 +353,11 @@ Case MakeCase(Family family, std::uint64_t n) {
             break;
         }
         case Family::kSlitAcross: {
-            // Either way along the screen's lines; the curtains differ by up to 10 % of
-            // the exposure's ends.
-            const bool metal = s.placement.photo.width > s.placement.photo.height &&
-                               std::abs(std::sin(s.placement.rotationDeg * kPi / 180)) > 0.5;
+            // Either way along the screen's lines: a vertical metal slit with the camera on
+            // its side (the screen quarter-turned, its lines along the photo's y axis, whatever
+            // the crop made of the photo's shape), a horizontal cloth one in the ordinary hold;
+            // the curtains differ by up to 10 % of the exposure's ends.
+            const bool metal = std::abs(std::sin(s.placement.rotationDeg * kPi / 180)) > 0.5;
             s.exposure = lines(d.Uniform(20, 0.6 * h));
             const double opening = metal ? d.Uniform(3.5e-3, 7e-3) : d.Uniform(12e-3, 17e-3);
             const double ratio = d.Uniform(0.9, 1.1);  // end over start

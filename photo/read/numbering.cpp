@@ -23,7 +23,10 @@ constexpr int kEdgeColumns[] = {1, 2, 3, Mirrored(3), Mirrored(2), Mirrored(1)};
 constexpr double kMarginMiddle = (kMarginFirst + kMarginLast) / 2.0;
 constexpr double kStandsOut = 1.25;
 constexpr int kBeyondOutline = 3;  // lines
-constexpr double kLitRow = 0.5;  // of the brightest row's white
+constexpr double kLitRow = 0.5;     // of the brightest white, that a place compared must have
+constexpr double kLitShare = 0.2;   // of the row's columns that must be lit for it to count
+constexpr int kEnvelopeColumns = 24;  // columns on each side over which the white around a place is taken
+constexpr int kEnvelopeLines = 3;
 constexpr std::size_t kSampledRows = 60;  // rows that rank all offsets
 constexpr std::size_t kFinalists = 12;    // offsets compared on every row
 constexpr double kBlurs[] = {0.3, 0.45, 0.6, 0.75, 0.9, 1.1, 1.3};  // lines
@@ -49,33 +52,44 @@ std::optional<Numbering> NumberLines(const cv::Mat1b& sharp, const Grid& grid, c
     const cv::Mat1f rows = SampleScreen(sharp, grid.screenToPhoto, Positions(layout.rulerLeft + 0.5, kRulerWidth, 1),
                                         Positions(first - 0.5, last - first + 1, 1));
 
-    // Each row as a share of its own white, taken from the margins on both sides (the
-    // light may fall off across the ruler). Only rows lit from one margin to the other
-    // count: a slanted band lights only part of its edge rows.
-    std::vector<double> leftWhite(rows.rows), rightWhite(rows.rows), black(rows.rows);
-    double brightest = 0;
-    for (int r = 0; r < rows.rows; ++r) {
-        leftWhite[r] = MeanOf(rows, r, kMarginColumns, 8);
-        rightWhite[r] = MeanOf(rows, r, kMarginColumns + 8, 8);
-        black[r] = MeanOf(rows, r, kEdgeColumns, 6);
-        if (!std::isnan(leftWhite[r] + rightWhite[r] + black[r]))
-            brightest = std::max(brightest, std::min(leftWhite[r], rightWhite[r]) - black[r]);
-    }
+    // Each place as a share of its white. A row lit from one margin to the other takes its
+    // white from the margins on both sides (the light may fall off across the ruler). A row
+    // that a slanted band lights only in part takes it from the light's envelope, closed
+    // over the ruler's marks (none is wider than some tens of columns or taller than some
+    // lines), which follows the band's edge; there only places well lit count, and rows
+    // with enough of them.
+    cv::Mat1f filled = rows.clone();
+    for (float& v : filled)
+        if (std::isnan(v)) v = 0;
+    cv::medianBlur(filled, filled, 3);  // so that the envelope does not ride on the noise's peaks
+    cv::Mat1f envelope;
+    cv::morphologyEx(filled, envelope, cv::MORPH_CLOSE,
+                     cv::getStructuringElement(cv::MORPH_RECT, {2 * kEnvelopeColumns + 1, 2 * kEnvelopeLines + 1}),
+                     {-1, -1}, 1, cv::BORDER_REPLICATE);
+    double brightest;
+    cv::minMaxLoc(envelope, nullptr, &brightest);
     std::vector<int> lit;
-    for (int r = 0; r < rows.rows; ++r)
-        if (std::min(leftWhite[r], rightWhite[r]) - black[r] > kLitRow * brightest) lit.push_back(r);
-    if (lit.size() < 3) return std::nullopt;
-    auto whiteAt = [&](int r, int x) { return leftWhite[r] + (rightWhite[r] - leftWhite[r]) * (x - kMarginMiddle) / (Mirrored(0) - 2 * kMarginMiddle); };
-
-    // The rows as shares of white, once.
-    cv::Mat1f shares(static_cast<int>(lit.size()), kTellingLast - kTellingFirst + 1);
-    for (std::size_t i = 0; i < lit.size(); ++i) {
-        const int r = lit[i];
+    cv::Mat1f all(rows.rows, kTellingLast - kTellingFirst + 1, NAN);
+    for (int r = 0; r < rows.rows; ++r) {
+        const double black = MeanOf(rows, r, kEdgeColumns, 6);
+        const double left = MeanOf(rows, r, kMarginColumns, 8) - black, right = MeanOf(rows, r, kMarginColumns + 8, 8) - black;
+        if (std::isnan(black)) continue;
+        const bool whole = std::min(left, right) > kLitRow * brightest;
+        int count = 0;
+        double own = 0;  // the row's own brightest: the envelope reaches some lines past a lit part
         for (int x = kTellingFirst; x <= kTellingLast; ++x) {
-            const double v = (rows(r, x) - black[r]) / (whiteAt(r, x) - black[r]);
-            shares(static_cast<int>(i), x - kTellingFirst) = std::isnan(v) ? 0.0f : static_cast<float>(v);
+            const double white = whole ? left + (right - left) * (x - kMarginMiddle) / (Mirrored(0) - 2 * kMarginMiddle)
+                                       : envelope(r, x) - black;
+            if (std::isnan(rows(r, x)) || white < kLitRow * brightest) continue;
+            all(r, x - kTellingFirst) = static_cast<float>((rows(r, x) - black) / white);
+            own = std::max(own, rows(r, x) - black);
+            ++count;
         }
+        if (whole || (count >= kLitShare * all.cols && own >= kLitRow * brightest)) lit.push_back(r);
     }
+    if (lit.size() < 3) return std::nullopt;
+    cv::Mat1f shares(static_cast<int>(lit.size()), all.cols);
+    for (std::size_t i = 0; i < lit.size(); ++i) all.row(lit[i]).copyTo(shares.row(static_cast<int>(i)));
     struct Candidate {
         Numbering placing;
         double mismatch;
@@ -89,10 +103,11 @@ std::optional<Numbering> NumberLines(const cv::Mat1b& sharp, const Grid& grid, c
             const float* row = ruler.ptr<float>((n.flipLines ? n.offset - line + 1 : line + n.offset) - 1);
             const float* share = shares.ptr<float>(static_cast<int>(i));
             for (int x = 0; x < shares.cols; ++x) {
+                if (std::isnan(share[x])) continue;
                 const float d = share[x] - row[n.flipColumns ? kTellingLast - x : kTellingFirst + x];
                 sum += d * d;
+                ++count;
             }
-            count += shares.cols;
         }
         return count ? sum / count : INFINITY;
     };
