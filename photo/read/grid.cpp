@@ -15,6 +15,7 @@ namespace {
 
 constexpr int kRounds = 3;
 constexpr int kMeasurements = 120;  // phases along a band at most; more lines spread them out
+constexpr int kFirstMeasurements = 40;  // ... in the rounds before the last, which only settle the grid
 constexpr double kEdgeStep = 4;     // lines between edge-strip measurements
 constexpr double kPerspectivePrior = 0.02;
 constexpr double kEdgeWeight = 0.3;  // an edge strip fixes X to some tenths of a column
@@ -28,6 +29,7 @@ constexpr double kUnlit = 0.2;      // of a track's brightest reference: rows da
 struct Mark {
     int columns[2][2];
     double period;
+    int samples;       // rows sampled a period
     double brightest;  // line coordinate modulo the period
     double span;       // lines one measurement spans: whole periods
     double step;       // lines between measurements, at least
@@ -37,11 +39,11 @@ struct Mark {
 // The line stripes, black on even lines, with a column kept clear of each border: they
 // fix u to some hundredths of a line, modulo two lines, while blur leaves them contrast.
 constexpr Mark kStripes{{{kStripeFirst + 2, kStripeLast - 1}, {Mirrored(kStripeLast) + 2, Mirrored(kStripeFirst) - 1}},
-                        2, 0.5, 4, 2, 1};
+                        2, 8, 0.5, 4, 2, 1};
 // The ticks of every tenth line, dark on lines 9 to 11 of each ten: modulo ten lines,
 // through blur that takes the stripes away.
 constexpr Mark kTenths{{{kTenthTickFirst, kTenthTickLast}, {Mirrored(kTenthTickLast), Mirrored(kTenthTickFirst)}},
-                       10, 4.5, 10, 2, 0.5};
+                       10, 16, 4.5, 10, 2, 0.5};
 // Two groups of columns on each side that are white on every line: the ruler's margin
 // inside the edge strip, and the gap between the ticks and the labels. A row's light
 // there, taken between them, normalises a mark's rows, so that a band's edge or glow
@@ -86,21 +88,24 @@ double ReferenceLight(const cv::Mat1b& sharp, const cv::Matx33d& h, const Screen
 }
 
 PhaseTrack TrackPhase(const cv::Mat1b& sharp, const cv::Matx33d& h, const ScreenLayout& layout, const Mark& mark,
-                      int side, int firstColumn, int lastColumn, double firstU, double lastU) {
+                      int side, int firstColumn, int lastColumn, double firstU, double lastU, int measurements) {
     PhaseTrack track;
     track.column = layout.rulerLeft + (firstColumn + lastColumn + 1) / 2.0;
-    const double sampleStep = mark.period / 16;
+    const double sampleStep = mark.period / mark.samples;
     const std::vector<double> us = Positions(firstU + sampleStep / 2, static_cast<int>((lastU - firstU) / sampleStep), sampleStep);
     if (us.empty()) return track;
-    std::vector<double> reference(us.size());
-    for (std::size_t i = 0; i < us.size(); ++i)
-        reference[i] = ReferenceLight(sharp, h, layout, side, (firstColumn + lastColumn + 1) / 2.0, us[i]);
-    double brightest = 0;
-    for (double r : reference)
-        if (!std::isnan(r)) brightest = std::max(brightest, r);
     const int perSpan = static_cast<int>(std::lround(mark.span / sampleStep));
-    const double step = std::max(mark.step, mark.period * std::ceil((lastU - firstU) / kMeasurements / mark.period));
+    const double step = std::max(mark.step, mark.period * std::ceil((lastU - firstU) / measurements / mark.period));
     const int stride = std::max(1, static_cast<int>(std::lround(step / sampleStep)));
+    // The reference light of the rows that measurements take, only.
+    std::vector<double> reference(us.size(), NAN);
+    double brightest = 0;
+    for (int from = 0; from + perSpan <= static_cast<int>(us.size()); from += stride)
+        for (int i = from; i < from + perSpan; ++i) {
+            if (!std::isnan(reference[i])) continue;
+            reference[i] = ReferenceLight(sharp, h, layout, side, (firstColumn + lastColumn + 1) / 2.0, us[i]);
+            if (!std::isnan(reference[i])) brightest = std::max(brightest, reference[i]);
+        }
     for (int from = 0; from + perSpan <= static_cast<int>(us.size()); from += stride) {
         std::complex<double> sum = 0;
         double level = 0, light = 0;
@@ -108,7 +113,8 @@ PhaseTrack TrackPhase(const cv::Mat1b& sharp, const cv::Matx33d& h, const Screen
         for (int i = from; i < from + perSpan; ++i) {
             if (!(reference[i] > kUnlit * brightest)) continue;
             const std::complex<double> turn = std::polar(1.0, -2 * CV_PI * (us[i] - mark.brightest) / mark.period);
-            for (int x = firstColumn; x <= lastColumn; ++x) {
+            // Every other column: the phase is a mean over many places already.
+            for (int x = firstColumn; x <= lastColumn; x += 2) {
                 const double v = SampleAt(sharp, Apply(h, {layout.rulerLeft + x + 0.5, us[i]}));
                 if (std::isnan(v)) continue;
                 sum += v / reference[i] * turn;
@@ -167,12 +173,12 @@ void AlignTrack(const PhaseTrack& a, PhaseTrack& b, double expected, double peri
 // halves: the phase's change from one half to the next gives the grid's tilt, which then
 // decides how the far band's phases unwrap against the near one's.
 std::vector<PhaseTrack> MarkTracks(const cv::Mat1b& sharp, const cv::Matx33d& h, const ScreenLayout& layout,
-                                   const Mark& mark, double firstU, double lastU) {
+                                   const Mark& mark, double firstU, double lastU, int measurements) {
     std::vector<PhaseTrack> tracks;
     for (int side = 0; side < 2; ++side) {
         const int first = mark.columns[side][0], last = mark.columns[side][1], middle = (first + last) / 2;
-        tracks.push_back(TrackPhase(sharp, h, layout, mark, side, first, middle, firstU, lastU));
-        tracks.push_back(TrackPhase(sharp, h, layout, mark, side, middle + 1, last, firstU, lastU));
+        tracks.push_back(TrackPhase(sharp, h, layout, mark, side, first, middle, firstU, lastU, measurements));
+        tracks.push_back(TrackPhase(sharp, h, layout, mark, side, middle + 1, last, firstU, lastU, measurements));
     }
     std::vector<double> tilts;  // lines of phase per column
     for (int band = 0; band < 2; ++band) {
@@ -256,14 +262,14 @@ std::optional<double> FindEdgeStrip(const std::vector<double>& values, double fi
 
 // The middles of the ruler's black edge strips, by the centroid of their darkness.
 std::vector<Constraint> EdgeConstraints(const cv::Mat1b& sharp, const cv::Matx33d& h, const ScreenLayout& layout,
-                                        double firstU, double lastU) {
+                                        double firstU, double lastU, int measurements) {
     std::vector<Constraint> constraints;
     constexpr double kSearch = 12, kStep = 0.25;  // columns each way that the first guess may be off
     const double starts[2] = {-kSearch - (kBarStep - kBarWidth), Mirrored(kEdgeStripLast) - kSearch - kMarginLast};
     const double middles[2] = {kEdgeStripMiddle, kRulerWidth - kEdgeStripMiddle};
     const int count = static_cast<int>((2 * kSearch + kBarStep + kMarginLast + 1) / kStep);
     for (int side = 0; side < 2; ++side) {
-        const double step = std::max(kEdgeStep, (lastU - firstU) / kMeasurements);
+        const double step = std::max(kEdgeStep, (lastU - firstU) / measurements);
         for (double centre = firstU + 1; centre <= lastU - 1; centre += step) {
             std::vector<double> values;
             for (int i = 0; i < count; ++i) {
@@ -389,8 +395,9 @@ std::optional<Grid> FitGrid(const cv::Mat1b& sharp, const Piece& piece, const Ro
     std::vector<Constraint> lines;
     for (int round = 0; round < kRounds; ++round) {
         const auto [first, last] = LineExtent(piece, grid.screenToPhoto);
-        std::vector<PhaseTrack> tenths = MarkTracks(sharp, grid.screenToPhoto, layout, kTenths, first, last);
-        std::vector<PhaseTrack> stripes = MarkTracks(sharp, grid.screenToPhoto, layout, kStripes, first, last);
+        const int measurements = round + 1 < kRounds ? kFirstMeasurements : kMeasurements;
+        std::vector<PhaseTrack> tenths = MarkTracks(sharp, grid.screenToPhoto, layout, kTenths, first, last, measurements);
+        std::vector<PhaseTrack> stripes = MarkTracks(sharp, grid.screenToPhoto, layout, kStripes, first, last, measurements);
         grid.modulation = Modulation(stripes);
         lines.clear();
         const bool tenthsSeen = std::any_of(tenths.begin(), tenths.end(), [](const PhaseTrack& t) { return t.points.size() >= 2; });
@@ -401,7 +408,7 @@ std::optional<Grid> FitGrid(const cv::Mat1b& sharp, const Piece& piece, const Ro
         if (grid.modulation >= kFaintestStripes) AddConstraints(stripes, lines);
         grid.period = tenthsSeen ? kTenths.period : kStripes.period;
         std::vector<Constraint> all = lines;
-        const std::vector<Constraint> edges = EdgeConstraints(sharp, grid.screenToPhoto, layout, first, last);
+        const std::vector<Constraint> edges = EdgeConstraints(sharp, grid.screenToPhoto, layout, first, last, measurements);
         all.insert(all.end(), edges.begin(), edges.end());
         auto solved = Solve(all, grid.screenToPhoto);
         if (!solved) return std::nullopt;

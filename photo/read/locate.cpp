@@ -17,12 +17,19 @@ constexpr double kOverviewSize = 1024;     // pixels along the longer side of th
 constexpr double kLitShare = 0.35;         // of the way from dark to bright
 constexpr double kSmallestPiece = 0.002;   // of the overview's area
 constexpr double kAngleBins = 1440;       // of four times the gradient's angle: a quarter of a degree each
+constexpr int kAxisPeaks = 3;             // directions of light's change tried as the pattern's axes
+constexpr int kPeakApart = 40;
+constexpr double kClearlyBetter = 0.05;    // of the ruler's correlation
+constexpr double kRulerClear = 0.8;        // ... at which a piece clearly shows the ruler             // bins: ten degrees of the pattern's angle
 constexpr double kInteriorSize = 600;      // pixels along the longer side of a piece's overview
-constexpr int kInteriorMargin = 4;         // overview pixels kept clear of a piece's boundary
+constexpr double kInteriorMargin = 16;     // overview pixels kept clear of a piece's boundary at most
+constexpr double kInteriorShare = 0.4;     // ... and at most this share of the piece's half thickness
 constexpr double kSmallestScale = 1.0;     // photo pixels per column that the ruler is looked for at
+constexpr double kLargestStretch = 1.15;   // a screen's extent in the photo over its columns' at most
 constexpr double kCoarseStep = 1.03;       // between the scales of the first search
-constexpr double kFineStep = 1.004;        // ... and of the second, around the first's best
-constexpr int kFineCandidates = 3;
+constexpr double kFineStep = 1.006;        // ... and of the second, around the first's best
+constexpr int kFineCandidates = 2;
+constexpr double kStripRows = 40;          // rows on each side of a strip's middle: enough for a column's mean
 constexpr double kIllumination = 40;       // photo pixels: the blur that takes a strip's light without its pattern
 constexpr int kHighPass = 15;              // columns: the ruler's profile compared less its local mean
 // How far from a piece's middle the ruler's may lie, as a share of the piece's length: a
@@ -41,20 +48,17 @@ cv::Mat1f HighPassed(const cv::Mat1f& profile, int reach) {
 // band that crosses the strip on a slant leaves the pattern's profile, not its own edges.
 cv::Mat1f LitProfile(const cv::Mat1f& strip) {
     cv::Mat1f light;
-    cv::GaussianBlur(strip, light, cv::Size(0, 0), kIllumination, kIllumination / 4);
+    cv::blur(strip, light, {static_cast<int>(2 * kIllumination) + 1, static_cast<int>(kIllumination / 2) + 1});
     double brightest;
     cv::minMaxLoc(light, nullptr, &brightest);
+    cv::Mat1f lit;
+    cv::threshold(light, lit, 0.3 * brightest, 1, cv::THRESH_BINARY);
+    cv::Mat1f sums, counts;
+    cv::reduce(strip.mul(lit), sums, 0, cv::REDUCE_SUM);
+    cv::reduce(lit, counts, 0, cv::REDUCE_SUM);
     cv::Mat1f profile(1, strip.cols, 0.0f);
-    for (int c = 0; c < strip.cols; ++c) {
-        double sum = 0;
-        int count = 0;
-        for (int r = 0; r < strip.rows; ++r) {
-            if (light(r, c) <= 0.3 * brightest) continue;
-            sum += strip(r, c);
-            ++count;
-        }
-        profile(0, c) = count ? static_cast<float>(sum / count) : 0.0f;
-    }
+    for (int c = 0; c < strip.cols; ++c)
+        if (counts(0, c) > 0) profile(0, c) = sums(0, c) / counts(0, c);
     return profile;
 }
 
@@ -66,20 +70,22 @@ struct RulerMatch {
 // middle within reach of the strip's.
 void MatchAt(const cv::Mat1f& profile, const cv::Mat1f& ruler, double scale, double start, double reach,
              RulerMatch& best) {
-    const int count = static_cast<int>((profile.cols - start) / scale) - 1;
+    // Only the stretch where the ruler may lie, whole columns from `start` on.
+    const double half = profile.cols / 2.0;
+    const double first = std::max(start, start + scale * std::floor((half - reach - (kRulerWidth / 2.0 + kHighPass) * scale - start) / scale));
+    const int count = static_cast<int>((std::min<double>(profile.cols, half + reach + (kRulerWidth / 2.0 + kHighPass) * scale) - first) / scale) - 1;
     if (count <= kRulerWidth) return;
     cv::Mat1f sampled(1, count);
     for (int k = 0; k < count; ++k) {
-        const double t = start + (k + 0.5) * scale;
+        const double t = first + (k + 0.5) * scale;
         const int i = std::clamp(static_cast<int>(t), 0, profile.cols - 2);
         const double f = std::clamp(t - i, 0.0, 1.0);
         sampled(0, k) = static_cast<float>(profile(0, i) * (1 - f) + profile(0, i + 1) * f);
     }
     cv::Mat1f scores;
     cv::matchTemplate(HighPassed(sampled, kHighPass), ruler, scores, cv::TM_CCOEFF_NORMED);
-    const double half = profile.cols / 2.0;
     for (int k = 0; k < scores.cols; ++k) {
-        const double left = start + k * scale;
+        const double left = first + k * scale;
         if (std::abs(left + kRulerWidth / 2.0 * scale - half) > reach || scores(0, k) <= best.score) continue;
         best = {scores(0, k), left, scale};
     }
@@ -139,11 +145,14 @@ std::vector<Piece> FindLitRegions(const cv::Mat1b& sharp) {
     return pieces;
 }
 
-std::array<cv::Point2d, 2> PatternAxes(const cv::Mat1b& sharp, const Piece& piece) {
-    const cv::Rect box = cv::boundingRect(piece.outline) & cv::Rect(0, 0, sharp.cols, sharp.rows);
-    const double r = std::min(1.0, kInteriorSize / std::max(box.width, box.height));
+std::vector<cv::Point2d> PatternAxes(const cv::Mat1b& sharp, const Piece& piece) {
+    cv::Rect box = cv::boundingRect(piece.outline) & cv::Rect(0, 0, sharp.cols, sharp.rows);
+    // Shrunk by a whole factor, whose area mean is quick, from a box of whole multiples of it.
+    const int factor = std::max(1, static_cast<int>(std::max(box.width, box.height) / kInteriorSize));
+    box.width = std::max(factor, box.width / factor * factor), box.height = std::max(factor, box.height / factor * factor);
+    const double r = 1.0 / factor;
     cv::Mat1b small;
-    cv::resize(sharp(box), small, cv::Size(), r, r, cv::INTER_AREA);
+    cv::resize(sharp(box), small, cv::Size(box.width / factor, box.height / factor), 0, 0, cv::INTER_AREA);
     // The piece's interior: its lit part, closed over the pattern's dark marks, kept clear
     // of the boundary, whose edges (a slanted band's) run any way.
     std::vector<cv::Point> outline;
@@ -156,38 +165,55 @@ std::array<cv::Point2d, 2> PatternAxes(const cv::Mat1b& sharp, const Piece& piec
     cv::Mat1b lit = small > 0.35 * bright;
     const int k = std::max(3, small.cols / 40);
     cv::morphologyEx(lit, lit, cv::MORPH_CLOSE, cv::getStructuringElement(cv::MORPH_RECT, {k, k}));
-    cv::erode(lit & inside, lit, cv::getStructuringElement(cv::MORPH_RECT, {2 * kInteriorMargin + 1, 2 * kInteriorMargin + 1}));
+    // Kept clear of the boundary by as much as the piece's thickness allows: a band's edge
+    // fades over many lines where the phosphor glows on.
+    cv::Mat1f distance;
+    cv::distanceTransform(lit & inside, distance, cv::DIST_L2, 3);
+    double deepest;
+    cv::minMaxLoc(distance, nullptr, &deepest);
+    lit = distance > std::min(kInteriorMargin, kInteriorShare * deepest);
     cv::Mat1f gx, gy;
     cv::Sobel(small, gx, CV_32F, 1, 0);
     cv::Sobel(small, gy, CV_32F, 0, 1);
     // Everything on the screen is drawn along lines and columns: four times the gradients'
     // angle gathers both axes in one peak.
+    cv::Mat1f angle, strength;
+    cv::phase(gx, gy, angle);  // radians, 0 to 2 pi
+    cv::multiply(gx, gx, gx);
+    cv::multiply(gy, gy, gy);
+    cv::add(gx, gy, strength);
     std::vector<double> bins(static_cast<std::size_t>(kAngleBins), 0.0);
-    for (int y = 0; y < small.rows; ++y)
-        for (int x = 0; x < small.cols; ++x) {
-            if (!lit(y, x)) continue;
-            const double w = gx(y, x) * gx(y, x) + gy(y, x) * gy(y, x);
-            if (w <= 0) continue;
-            double a = 4 * std::atan2(gy(y, x), gx(y, x));
-            a -= 2 * CV_PI * std::floor(a / (2 * CV_PI));
-            bins[static_cast<std::size_t>(a / (2 * CV_PI) * kAngleBins) % bins.size()] += w;
+    const double perBin = kAngleBins / (2 * CV_PI);
+    for (int y = 0; y < small.rows; ++y) {
+        const std::uint8_t* l = lit.ptr<std::uint8_t>(y);
+        const float* a = angle.ptr<float>(y);
+        const float* w = strength.ptr<float>(y);
+        for (int x = 0; x < small.cols; ++x)
+            if (l[x] && w[x] > 0) bins[static_cast<std::size_t>(4 * a[x] * perBin) % bins.size()] += w[x];
+    }
+    // The highest peaks, smoothed over a degree, each refined by the mean angle around it.
+    // A band's own long edges may make a peak of their own, even the highest where the
+    // band shows little of the ruler: the ruler's match decides among them.
+    const int n = static_cast<int>(bins.size());
+    std::vector<double> smoothed(n, 0.0);
+    for (int i = 0; i < n; ++i)
+        for (int d = -8; d <= 8; ++d) smoothed[i] += bins[(i + n + d) % n];
+    std::vector<cv::Point2d> axes;
+    for (int k = 0; k < kAxisPeaks; ++k) {
+        const int peak = static_cast<int>(std::max_element(smoothed.begin(), smoothed.end()) - smoothed.begin());
+        if (!(smoothed[peak] > 0)) break;
+        double c = 0, s = 0;
+        for (int d = -16; d <= 16; ++d) {
+            const double a = 2 * CV_PI * (peak + d + 0.5) / kAngleBins;
+            c += bins[(peak + n + d) % n] * std::cos(a);
+            s += bins[(peak + n + d) % n] * std::sin(a);
         }
-    // The peak, smoothed over a degree, and refined by the mean angle around it.
-    std::size_t peak = 0;
-    double best = -1;
-    for (std::size_t i = 0; i < bins.size(); ++i) {
-        double sum = 0;
-        for (int d = -8; d <= 8; ++d) sum += bins[(i + bins.size() + d) % bins.size()];
-        if (sum > best) best = sum, peak = i;
+        const double angle = std::atan2(s, c) / 4;
+        axes.emplace_back(std::cos(angle), std::sin(angle));
+        axes.emplace_back(-std::sin(angle), std::cos(angle));
+        for (int d = -kPeakApart; d <= kPeakApart; ++d) smoothed[(peak + n + d) % n] = 0;
     }
-    double c = 0, s = 0;
-    for (int d = -16; d <= 16; ++d) {
-        const double a = 2 * CV_PI * (static_cast<double>(peak) + d + 0.5) / kAngleBins;
-        c += bins[(peak + bins.size() + d) % bins.size()] * std::cos(a);
-        s += bins[(peak + bins.size() + d) % bins.size()] * std::sin(a);
-    }
-    const double angle = std::atan2(s, c) / 4;
-    return {cv::Point2d(std::cos(angle), std::sin(angle)), cv::Point2d(-std::sin(angle), std::cos(angle))};
+    return axes;
 }
 
 std::optional<RoughGrid> FindRuler(const cv::Mat1b& sharp, const Piece& piece, const ScreenLayout& layout,
@@ -199,14 +225,25 @@ std::optional<RoughGrid> FindRuler(const cv::Mat1b& sharp, const Piece& piece, c
     const cv::Point2d centre(piece.box.center.x, piece.box.center.y);
     std::optional<RoughGrid> best;
     // Along the lines: either axis of the pattern.
-    for (const cv::Point2d& direction : PatternAxes(sharp, piece)) {
+    const std::vector<cv::Point2d> axes = PatternAxes(sharp, piece);
+    // No piece reaches further than the screen's diagonal (with room for keystone and the
+    // columns' aspect): the ruler is no smaller than that allows.
+    const double diagonal = std::hypot(layout.width, layout.height) * kLargestStretch;
+    const double smallest = std::max(kSmallestScale, piece.LongSide() / diagonal);
+    for (std::size_t i = 0; i < axes.size(); ++i) {
+        const cv::Point2d& direction = axes[i];
+        // A less likely axis is tried where the likeliest does not show the ruler clearly,
+        // and must match it clearly better: a thin band matches it about as well a few
+        // degrees off.
+        if (i >= 2 && best && best->match >= kRulerClear) break;
+        const double better = i < 2 ? 0 : kClearlyBetter;
         {
             const cv::Point2d normal(-direction.y, direction.x);
             // How far the strip reaches across the lines: along the piece, not beyond it.
             double across = 0;
             for (const cv::Point2f& p : piece.outline) across = std::max(across, std::abs((cv::Point2d(p) - centre).dot(normal)));
             const double halfHeight = std::clamp(0.7 * across, 2.0, 400.0);
-            const double rowStep = std::max(1.0, halfHeight / 100);
+            const double rowStep = std::max(1.0, halfHeight / kStripRows);
             const cv::Point2d origin = centre - direction * halfLength - normal * halfHeight;
             const cv::Mat1f strip = ResampleLinear(sharp, origin, direction, normal * rowStep,
                                                    {static_cast<int>(2 * halfLength), static_cast<int>(2 * halfHeight / rowStep)});
@@ -214,7 +251,7 @@ std::optional<RoughGrid> FindRuler(const cv::Mat1b& sharp, const Piece& piece, c
             const double reach = kRulerOffCentre * piece.LongSide();
             // Every scale coarsely, then the best few finely, at four sub-column phases.
             std::vector<RulerMatch> coarse;
-            for (double scale = kSmallestScale; scale * kRulerWidth < 2 * halfLength; scale *= kCoarseStep) {
+            for (double scale = smallest; scale * kRulerWidth < 2 * halfLength; scale *= kCoarseStep) {
                 RulerMatch m;
                 MatchAt(profile, ruler, scale, 0, reach, m);
                 coarse.push_back(m);
@@ -224,7 +261,7 @@ std::optional<RoughGrid> FindRuler(const cv::Mat1b& sharp, const Piece& piece, c
             for (std::size_t i = 0; i < coarse.size() && static_cast<int>(i) < kFineCandidates && coarse[i].scale > 0; ++i)
                 for (double scale = coarse[i].scale / kCoarseStep; scale <= coarse[i].scale * kCoarseStep; scale *= kFineStep)
                     for (int phase = 0; phase < 4; ++phase) MatchAt(profile, ruler, scale, phase * scale / 4, reach, found);
-            if (found.score <= 0 || (best && found.score <= best->match)) continue;
+            if (found.score <= 0 || (best && found.score <= best->match + better)) continue;
             // Ruler column 0 begins at strip position found.left: screen column rulerLeft there;
             // a line is guessed as high as a column is wide.
             const cv::Point2d columnStep = direction * found.scale, lineStep = normal * found.scale;

@@ -29,10 +29,11 @@ struct Piece {
 // the dark.
 std::vector<Piece> FindLitRegions(const cv::Mat1b& sharp);
 
-// The two axes of the screen's pattern in a piece, up to their signs, from the directions
+// Candidates for the two axes of the screen's pattern in a piece, up to their signs, from the directions
 // in which its light changes inside the piece: everything on the screen is drawn along
 // lines and columns, at any rotation of the photo.
-std::array<cv::Point2d, 2> PatternAxes(const cv::Mat1b& sharp, const Piece& piece);
+// The most likely first, each as its two perpendicular directions.
+std::vector<cv::Point2d> PatternAxes(const cv::Mat1b& sharp, const Piece& piece);
 
 // A first, affine, guess of where screen columns and lines of the piece are: screen
 // column X and line coordinate u (relative: the piece's middle is near 0) to photo.

@@ -17,8 +17,9 @@ namespace {
 constexpr double kChanged = 0.1;          // a share this far from 0 and 1 shows a change
 constexpr int kSlopeReach = 4;            // lines on each side of a line whose bars' slope is taken
 constexpr double kGuessedBlanking = 0.05; // of the height, when the vertical total is not known
-constexpr int kCoarseStride = 3;          // lines between those the first search compares
-constexpr int kFinalists = 4;             // first guesses fitted in full
+constexpr int kCoarseStride = 4;          // lines between those the first search compares
+constexpr int kFinalists = 2;             // first guesses fitted in full
+constexpr int kFitStride = 2;             // lines between those the full fit compares
 constexpr double kSmallestLevels = 0.5;   // the bars' black and white must lie this far apart
 
 // The window, and the picture the refresh it opened in showed.
@@ -142,7 +143,7 @@ std::vector<Window> FirstGuesses(const Lines& lines, double vtotal, double guess
         double cost;
     };
     std::vector<Scored> scored;
-    for (double factor : {0.5, 0.7, 1.0, 1.4, 2.0}) {
+    for (double factor : {0.6, 1.0, 1.6}) {
         const double length = std::clamp(guess * factor, 2.0, 6 * vtotal);
         const double step = std::clamp(length / 8, 2.0, 16.0);
         for (int phase0 = 0; phase0 < kPhases; ++phase0) {
@@ -184,7 +185,7 @@ Fitted Refine(const Lines& lines, Window w, double vtotal) {
     auto windowOf = [&](const std::vector<double>& p) {
         return Window{p[0], std::max(0.5, p[1]), std::abs(p[2]), std::abs(p[3]), phase0};
     };
-    FitResult fit = LeastSquares([&](const std::vector<double>& p) { return Residuals(lines, windowOf(p), vtotal, 1); },
+    FitResult fit = LeastSquares([&](const std::vector<double>& p) { return Residuals(lines, windowOf(p), vtotal, kFitStride); },
                                  {w.start, w.length, w.rise, w.fall});
     return {windowOf(fit.parameters), fit};
 }
