@@ -113,8 +113,8 @@ PhaseTrack TrackPhase(const cv::Mat1b& sharp, const cv::Matx33d& h, const Screen
         for (int i = from; i < from + perSpan; ++i) {
             if (!(reference[i] > kUnlit * brightest)) continue;
             const std::complex<double> turn = std::polar(1.0, -2 * CV_PI * (us[i] - mark.brightest) / mark.period);
-            // Every other column: the phase is a mean over many places already.
-            for (int x = firstColumn; x <= lastColumn; x += 2) {
+            // Every other column in the rounds that only settle the grid.
+            for (int x = firstColumn; x <= lastColumn; x += measurements < kMeasurements ? 2 : 1) {
                 const double v = SampleAt(sharp, Apply(h, {layout.rulerLeft + x + 0.5, us[i]}));
                 if (std::isnan(v)) continue;
                 sum += v / reference[i] * turn;
