@@ -14,6 +14,7 @@
 #include "photo/read/locate.h"
 #include "photo/read/numbering.h"
 #include "photo/read/phases.h"
+#include "photo/read/polarity.h"
 #include "photo/read/robust.h"
 #include "photo/read/sample.h"
 #include "photo/read/slit.h"
@@ -424,7 +425,10 @@ std::optional<double> Reading::ResponseSeconds() const {
     return *responseLines * *linePeriod;
 }
 
-Reading ReadPhoto(const Photo& photo, const ReadOptions& options) {
+namespace {
+
+// The reading of one polarity of the photo.
+Reading ReadPositive(const Photo& photo, const ReadOptions& options) {
     Reading r;
     r.width = options.width, r.height = options.height;
     if (options.refreshHz) {
@@ -469,6 +473,28 @@ Reading ReadPhoto(const Photo& photo, const ReadOptions& options) {
         r.findings.screenWidth = ScreenWidth(photo.sharp, view, layout, lit);
     }
     return r;
+}
+
+}  // namespace
+
+Reading ReadPhoto(const Photo& photo, const ReadOptions& options) {
+    auto read = [&](bool negative) {
+        Reading r = ReadPositive(negative ? Photo{PositiveOf(photo.sharp), photo.colour} : photo, options);
+        r.negative = negative;
+        return r;
+    };
+    if (options.negative) return read(*options.negative);
+    // The likelier polarity first; where it shows no pattern, the other.
+    const bool negative = LooksNegative(photo.sharp);
+    try {
+        return read(negative);
+    } catch (const ReadError& error) {
+        try {
+            return read(!negative);
+        } catch (const ReadError&) {
+            throw error;
+        }
+    }
 }
 
 Reading ReadPair(const Photo& first, const Photo& second, const ReadOptions& options) {
