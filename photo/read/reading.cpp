@@ -40,6 +40,9 @@ const char* const kLeafAssumedNote =
     "same and stretch or squash the band; if the camera has one, give --shutter slit and read a second photograph "
     "taken upside down with this one";
 constexpr double kSlitSlant = 4;           // lines across the screen: a band slanted more is a slit's
+// Of a length measured down the screen, what the grid's scale may be off by there: the
+// lens's distortion, which no homography follows, bends the lines far from the ruler.
+constexpr double kScaleShare = 0.003;
 constexpr double kResponseShare = 0.1;     // of an LCD's response, that its shape may move the window's length
 
 std::string Format(double value) {
@@ -203,7 +206,7 @@ void ReadLeafBand(const Band& band, int m, int h, Reading& r) {
         lines += from - h + (vtotal - from) / 2, uncertainty += (vtotal - from) / 2, r.endInBlanking = true;
     }
     r.exposureLines = lines;
-    r.uncertaintyLines = uncertainty;
+    r.uncertaintyLines = uncertainty + kScaleShare * band.length;
 }
 
 // A slit across the lines: the exposure at every place of the photo from the curtains'
@@ -212,7 +215,7 @@ void ReadLeafBand(const Band& band, int m, int h, Reading& r) {
 void ReadSlitBand(const SlitTravel& travel, Reading& r) {
     r.shutter = {ShutterKind::kSlit, travel.alongPhotoX ? TravelAxis::kPhotoX : TravelAxis::kPhotoY, true};
     r.exposureLines = travel.Exposure(travel.length / 2);
-    r.uncertaintyLines = 2 * std::hypot(travel.openError, travel.closeError) + kEdgeSettling;
+    r.uncertaintyLines = 2 * std::hypot(travel.openError, travel.closeError) + kEdgeSettling + kScaleShare * *r.exposureLines;
     if (!r.linePeriod) return;
     const double line = *r.linePeriod;
     r.curtains.openingTravel = std::abs(travel.openSlope) * travel.length * line;
@@ -381,7 +384,7 @@ void ReadLcd(const cv::Mat1b& sharp, const ScreenView& view, const Columns& colu
     const int h = layout.height;
     r.exposureLines = zone->length;
     // The ramps' ends follow the panel's response, whose shape the fit only approximates.
-    r.uncertaintyLines = 2 * zone->lengthError + kResponseShare * zone->response + kEdgeSettling;
+    r.uncertaintyLines = 2 * zone->lengthError + kResponseShare * zone->response + kEdgeSettling + kScaleShare * zone->length;
     r.responseLines = zone->response;
     r.firstPhase = zone->firstPhase;
     r.lastPhase = zone->lastPhase;
