@@ -21,6 +21,7 @@ constexpr double kPerspectivePrior = 0.02;
 constexpr double kEdgeWeight = 0.3;  // an edge strip fixes X to some tenths of a column
 constexpr double kExtentSlack = 16;  // lines beyond the screen's height that a piece's blurred outline may reach
 constexpr double kFaintestMark = 0.04;  // a mark's amplitude over the mean below which its phase is noise
+constexpr double kEvenLight = 0.8;  // the two references' light over each other's, at least, for a row to count
 constexpr double kUnlit = 0.2;      // of a track's brightest reference: rows darker than this are not lit
 
 // A mark of the ruler that repeats down the lines: its columns on the left and, mirrored,
@@ -69,7 +70,8 @@ struct PhaseTrack {
 };
 
 // Light of a row of one side at a column, between the side's two white references; NaN
-// where either is off the photo.
+// where either is off the photo, or where they differ much: a band's edge passes between
+// them there, slanted, and the light across the mark is not known.
 double ReferenceLight(const cv::Mat1b& sharp, const cv::Matx33d& h, const ScreenLayout& layout, int side, double column,
                       double u) {
     double light[2];
@@ -82,6 +84,7 @@ double ReferenceLight(const cv::Mat1b& sharp, const cv::Matx33d& h, const Screen
         }
         light[group] = count ? sum / count : NAN;
     }
+    if (!(std::min(light[0], light[1]) >= kEvenLight * std::max(light[0], light[1]))) return NAN;
     const double a = (kReferenceColumns[side][0][0] + kReferenceColumns[side][0][1] + 1) / 2.0;
     const double b = (kReferenceColumns[side][1][0] + kReferenceColumns[side][1][1] + 1) / 2.0;
     return light[0] + (light[1] - light[0]) * (column - a) / (b - a);
@@ -245,7 +248,11 @@ std::optional<double> FindEdgeStrip(const std::vector<double>& values, double fi
         if (score > best) best = score, at = p;
     }
     if (std::isnan(at)) return std::nullopt;
-    const double white = std::max(mean(at - 2, at - 0.5), mean(at + width + 0.5, at + width + 2));
+    // Both sides alike lit: a band's edge passing the strip on a slant would pull the
+    // centroid towards the dark side.
+    const double before = mean(at - 2, at - 0.5), after = mean(at + width + 0.5, at + width + 2);
+    if (!(std::min(before, after) >= kEvenLight * std::max(before, after))) return std::nullopt;
+    const double white = std::max(before, after);
     const double black = mean(at + 1, at + width - 1);
     if (!(white > 0) || black > 0.4 * white) return std::nullopt;
     double weight = 0, moment = 0;

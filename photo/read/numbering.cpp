@@ -27,6 +27,7 @@ constexpr double kLitRow = 0.5;     // of the brightest white, that a place comp
 constexpr double kLitShare = 0.2;   // of the row's columns that must be lit for it to count
 constexpr int kEnvelopeColumns = 24;  // columns on each side over which the white around a place is taken
 constexpr int kEnvelopeLines = 3;
+constexpr double kEvenLight = 0.8;  // of the margins' white, that the envelope keeps across a row lit whole
 constexpr std::size_t kSampledRows = 60;  // rows that rank all offsets
 constexpr std::size_t kFinalists = 12;    // offsets compared on every row
 constexpr double kBlurs[] = {0.3, 0.45, 0.6, 0.75, 0.9, 1.1, 1.3};  // lines
@@ -58,7 +59,14 @@ std::optional<Numbering> NumberLines(const cv::Mat1b& sharp, const Grid& grid, c
     // over the ruler's marks (none is wider than some tens of columns or taller than some
     // lines), which follows the band's edge; there only places well lit count, and rows
     // with enough of them.
+    // The stripes, as grey as they are wide once blurred, take their margin's light: the
+    // envelope closes over marks, not over the stripes' zone.
     cv::Mat1f filled = rows.clone();
+    for (int r = 0; r < filled.rows; ++r) {
+        const double left = MeanOf(rows, r, kMarginColumns, 8), right = MeanOf(rows, r, kMarginColumns + 8, 8);
+        for (int x = kStripeFirst; x < kTellingFirst; ++x) filled(r, x) = static_cast<float>(left);
+        for (int x = Mirrored(kTellingFirst - 1); x <= Mirrored(kStripeFirst); ++x) filled(r, x) = static_cast<float>(right);
+    }
     for (float& v : filled)
         if (std::isnan(v)) v = 0;
     cv::medianBlur(filled, filled, 3);  // so that the envelope does not ride on the noise's peaks
@@ -74,7 +82,11 @@ std::optional<Numbering> NumberLines(const cv::Mat1b& sharp, const Grid& grid, c
         const double black = MeanOf(rows, r, kEdgeColumns, 6);
         const double left = MeanOf(rows, r, kMarginColumns, 8) - black, right = MeanOf(rows, r, kMarginColumns + 8, 8) - black;
         if (std::isnan(black)) continue;
-        const bool whole = std::min(left, right) > kLitRow * brightest;
+        // Lit from one margin to the other, and all the way between: a steep band may light
+        // both margins and leave the middle dark.
+        double dimmest = INFINITY;
+        for (int x = kTellingFirst; x <= kTellingLast; ++x) dimmest = std::min<double>(dimmest, envelope(r, x) - black);
+        const bool whole = std::min(left, right) > kLitRow * brightest && dimmest > kEvenLight * std::min(left, right);
         int count = 0;
         double own = 0;  // the row's own brightest: the envelope reaches some lines past a lit part
         for (int x = kTellingFirst; x <= kTellingLast; ++x) {
