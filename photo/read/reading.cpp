@@ -39,7 +39,9 @@ const char* const kLeafAssumedNote =
     "read as a leaf shutter: the band does not slant, but a focal-plane slit travelling along the scan would look the "
     "same and stretch or squash the band; if the camera has one, give --shutter slit and read a second photograph "
     "taken upside down with this one";
-constexpr double kSlitSlant = 4;           // lines across the screen: a band slanted more is a slit's
+constexpr double kSlitSlant = 4;
+constexpr double kSlitKept = 0.7;          // of a slit's edges that must follow its lines
+constexpr double kSlitSpread = 2;          // lines that they may stray by           // lines across the screen: a band slanted more is a slit's
 // Of a length measured down the screen, what the grid's scale may be off by there: the
 // lens's distortion, which no homography follows, bends the lines far from the ruler.
 constexpr double kScaleShare = 0.003;
@@ -333,11 +335,17 @@ void ReadCrt(const cv::Mat1b& sharp, const ScreenView& view, const Columns& colu
     const double vtotal = r.vtotal.value_or(h);
     const auto travel = options.shutter == ShutterKind::kLeaf ? std::nullopt
                                                               : FitSlit(band, view, sharp.size(), layout.width, vtotal, m);
-    const bool slanted = travel && r.slantLines && std::abs(*r.slantLines) > std::max(kSlitSlant, 6 * travel->openError);
-    const bool slit = travel && options.shutter != ShutterKind::kLeaf && (slanted || options.shutter == ShutterKind::kSlit);
+    const bool slanted = r.slantLines && std::abs(*r.slantLines) > std::max(kSlitSlant, travel ? 6 * travel->openError : 0.0);
+    // A slit's edges follow its lines; where many stray, an edge was misread or unwrapped
+    // onto the wrong refresh, and the travel is not known.
+    const bool travelKnown = travel && travel->kept >= kSlitKept && travel->spread <= kSlitSpread;
+    const bool slit = travelKnown && options.shutter != ShutterKind::kLeaf && (slanted || options.shutter == ShutterKind::kSlit);
     const bool alongScan = options.shutter == ShutterKind::kSlit && SlitAlongScan(view, layout, sharp.size(), options, slanted);
     const bool needsTotal = m > 0 || band.wraps || band.startAtTop || band.endAtBottom || (slit && travel->closeAt > vtotal);
-    if (alongScan) {
+    if (slanted && options.shutter != ShutterKind::kLeaf && !travelKnown) {
+        r.notes.push_back("the band slants, but its edges across the screen do not follow one slit's travel: the exposure "
+                          "is not read");
+    } else if (alongScan) {
         const PlacedGrid& g = view.grids.front();
         const bool linesAlongX = LinesAlongPhotoX(g.screenToPhoto, layout.width, (g.firstU + g.lastU) / 2);
         r.shutter = {ShutterKind::kSlit, SlitAxis(linesAlongX, sharp.size(), options, false), false};

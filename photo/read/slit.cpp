@@ -22,11 +22,14 @@ struct Edge {
 
 struct Line {
     double at = 0, slope = 0, error = 0;  // error: the line's standard error at `middle`
+    double spread = 0;                    // of the edges kept about it, lines
+    double kept = 1;                      // share of the edges kept
 };
 
 // Least squares through the edges, again without those far off it.
 std::optional<Line> FitLine(std::vector<Edge> edges, double middle) {
     Line line;
+    const double all = static_cast<double>(edges.size());
     for (int round = 0; round < 3; ++round) {
         if (static_cast<int>(edges.size()) < kFewestEdges) return std::nullopt;
         double n = 0, sp = 0, st = 0, spp = 0, spt = 0;
@@ -39,6 +42,7 @@ std::optional<Line> FitLine(std::vector<Edge> edges, double middle) {
         const double spread = std::max(RobustSpread(residuals), kLeastSpread);
         const double mean = sp / n, spread2 = spp / n - mean * mean;
         line.error = spread * std::sqrt(1 / n + (middle - mean) * (middle - mean) / std::max(n * spread2, 1e-9));
+        line.spread = spread, line.kept = n / all;
         std::vector<Edge> kept;
         for (std::size_t i = 0; i < edges.size(); ++i)
             if (std::abs(residuals[i]) <= kOutlier * spread) kept.push_back(edges[i]);
@@ -106,6 +110,8 @@ std::optional<SlitTravel> FitSlit(const Band& band, const ScreenView& view, cv::
         shifts.push_back(part - vtotal * std::floor(part / vtotal) - part);
     }
     travel.closeAt += vtotal * std::round(Median(shifts) / vtotal) + passes * vtotal;
+    travel.kept = std::min(open->kept, close->kept);
+    travel.spread = std::max(open->spread, close->spread);
     travel.points = static_cast<int>(opens.size() + closes.size());
     return travel;
 }

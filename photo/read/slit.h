@@ -28,6 +28,8 @@ struct SlitTravel {
     double openAt = 0, openSlope = 0, closeAt = 0, closeSlope = 0;
     double openError = 0, closeError = 0;  // standard errors of the two lines at the middle, lines
     int points = 0;                        // edges fitted
+    double spread = 0;  // lines: how far the edges kept stray from their lines
+    double kept = 1;    // share of the edges that follow the lines, of the kind that follows them least
 
     double Exposure(double p) const { return closeAt - openAt + (closeSlope - openSlope) * p; }
     // Where the travel starts: the end of the axis that opens first.
