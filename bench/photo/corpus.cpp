@@ -202,7 +202,8 @@ const std::vector<Family>& AllFamilies() {
         Family::kCrtBand,    Family::kCrtWrap,       Family::kCrtBlanking, Family::kCrtMulti,
         Family::kCrtSlant,   Family::kLcd,           Family::kCrtBlur,     Family::kCrtSlowPhosphor,
         Family::kUpsideDown, Family::kQuarterTurned, Family::kMirrored,    Family::kNegative,
-        Family::kSlitAcross, Family::kRolling,       Family::kPair,        Family::kSlitAlongScan};
+        Family::kSlitAcross, Family::kRolling,       Family::kPair,        Family::kSlitAlongScan,
+        Family::kCrtSlow};
     return all;
 }
 
@@ -240,6 +241,8 @@ std::string Name(Family family) {
             return "Pair, slit along the scan";
         case Family::kSlitAlongScan:
             return "Slit along the scan, alone";
+        case Family::kCrtSlow:
+            return "CRT, slow speeds";
     }
     return "";
 }
@@ -278,13 +281,15 @@ std::string Key(Family family) {
             return "pair";
         case Family::kSlitAlongScan:
             return "slit-along-scan";
+        case Family::kCrtSlow:
+            return "crt-slow";
     }
     return "";
 }
 
 Case MakeCase(Family family, std::uint64_t n) {
     Draw d{std::mt19937_64(n * 1000003 + static_cast<std::uint64_t>(family) * 7919 + 17)};
-    Case c{family, Scene{}, "jpg", 90, true, {}};
+    Case c{family, Scene{}, "jpg", 90, true, {}, {}};
     const Mode mode = kModes[d.Pick(sizeof kModes / sizeof kModes[0])];
     Scene& s = c.scene;
     s.timing = ResolveTiming(mode.width, mode.height, mode.refresh);
@@ -335,6 +340,16 @@ Case MakeCase(Family family, std::uint64_t n) {
             s.schedule.holds = holds[d.Pick(static_cast<int>(holds.size()))];
             s.exposure = d.Uniform(1.2, 4.5) * s.timing.FramePeriod();
             s.startLine = d.Uniform(1.5, h);
+            break;
+        }
+        case Family::kCrtSlow: {
+            // A marked speed and a shutter off it by as much as the reader is asked to
+            // settle with the marked speed's help; a quarter of the cases read without it.
+            static const double speeds[] = {1.0 / 8, 1.0 / 4, 1.0 / 2}, off[] = {0.2, 0.1, 0.05};
+            const int k = d.Pick(3);
+            s.exposure = speeds[k] * (1 + d.Uniform(-off[k], off[k]));
+            s.startLine = d.Uniform(1.5, v);
+            if (d.Chance(0.75)) c.marked = speeds[k];
             break;
         }
         case Family::kCrtSlant: {

@@ -29,6 +29,7 @@ enum class Family {
     kRolling,        // a rolling readout, the camera on its side
     kPair,           // two photographs of a slit along the scan, the second upside down
     kSlitAlongScan,  // one photograph of a slit along the scan
+    kCrtSlow,        // 1/8 to 1/2 s: more refreshes than a cycle of pictures, mostly with the marked speed
 };
 const std::vector<Family>& AllFamilies();
 std::string Name(Family family);  // for people
@@ -41,6 +42,7 @@ struct Case {
     int quality = 90;
     bool halveChroma = true;      // JPEG 4:2:0, else 4:4:4
     std::optional<Scene> second;  // a pair's second photograph
+    std::optional<double> marked; // the speed set on the camera, seconds, where the reader is told it
 };
 
 // The n-th case of a family; the same n gives the same case.

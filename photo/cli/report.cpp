@@ -70,6 +70,11 @@ std::string HumanReport(const Reading& r) {
                 Description(*r.vtotalSource) + ")";
     }
     text += ": ";
+    if (!r.exposureLines && !(r.firstLine && r.lastLine) && r.photos.empty()) {
+        text += "exposure not read";
+        for (const std::string& note : r.notes) text += "\nNote: " + note;
+        return text + "\n";
+    }
     if (r.photos.size() == 2 && r.photos[0].exposureLines && r.photos[1].exposureLines) {
         text += "a slit along the scan, upright and upside down: bands of " + Format("%.1f", *r.photos[0].exposureLines) +
                 " and " + Format("%.1f", *r.photos[1].exposureLines) + " line periods";

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <tuple>
 
 #include "photo/read/robust.h"
 
@@ -14,16 +15,25 @@ constexpr int kGap = 3;         // samples left out on each side of an edge (its
 constexpr int kRun = 16;        // samples averaged on each side of an edge
 constexpr int kShortestRun = 4; // samples: a side needs at least this many
 constexpr double kStep = 0.035; // edge contrast (in - out) / (in + out) below which no edge stands out
+constexpr double kFaintStep = 0.006;  // ... looked for where many passes lit the whole screen
+constexpr double kAgreement = 0.75;   // share of the groups below which a band's shape is in doubt
+constexpr double kNearlyFaint = 1.15; // levels' ratio below which edges are barely above the least step
 constexpr int kScreenEdge = 6;  // samples at the screen's top and bottom that blur dims
 constexpr double kLengthSlack = 0.3;  // lines that the groups' lengths may differ by however well they agree
 constexpr int kMissingSamples = 8;  // a group missing more samples than the most complete one is not read
 constexpr double kEdgeClear = 20;  // lines inside the band kept clear of its edges for its level
 constexpr double kBelowEnd = 2;    // lines below the end's middle that blur still lights
 constexpr double kOutside = 12;    // lines of the rest of the screen whose level is taken
+constexpr int kWidthReach = 40;    // lines on each side of an edge within which its fall is followed
+constexpr double kRatioRun = 40;   // lines on each side of an edge whose levels give the ratio
+constexpr double kShortestRatioRun = 8;  // lines of the rest, at least, beside them (a short gap of a wrapped band)
+constexpr double kGlowClear = 25;  // lines above a start that the pass before the opening may light
 constexpr double kLastLines = 2;   // the screen's last lines, whose light tells an edge near them from the blanking
 constexpr double kFullShare = 0.85;  // of the band's level, that lines scanned after an opening reach
 constexpr double kDarkShare = 0.05;  // of the band's level, below which lines after an end are unlit
-constexpr double kNearTop = 3;      // lines: a rise this near the screen's top is its own edge, blurred
+constexpr double kNearTop = 5;      // lines: a rise this near the screen's top is its own edge, blurred or placed off by the grid far from the ruler
+constexpr double kGlowReach = 100;   // lines: a pass's slow light lifts the lines this far before it by less than the least step
+constexpr double kClearStep = 0.2;   // of the rest's level: a band's step this large stands clear of vignetting
 constexpr double kNearBottom = 12;   // lines: an end this near the screen's bottom may be a close in the blanking
 
 // Where a group's band lies: its start edge (brighter below) and end edge (brighter above),
@@ -35,6 +45,7 @@ struct GroupBand {
     std::optional<double> startFrom, endFrom;
     std::optional<double> startTo;  // where the start may lie this far into the screen
     double ratio = INFINITY;           // lit-band level over the rest's, both less black
+    double endWidth = NAN;             // lines from 3/4 to 1/4 of the end's fall
     double x = 0;
 };
 
@@ -114,7 +125,9 @@ Levels LevelsOf(const std::vector<float>& v, double black, std::optional<double>
 // blanking left the last lines only the glow of their scan before it, short of the band's
 // level. A window that closed on the screen left the lines after its end unlit, however
 // slowly the phosphor dims the lines before it; one that closed in the blanking lit every
-// line to the last, their pass cut short only by the phosphor.
+// line to the last, their pass cut short only by the phosphor. The glow rises only near
+// the last lines: a rise far above them is an opening, however faint the band and however
+// vignetting dims the last lines against the band's level taken elsewhere.
 void SettleBlankingEdges(const std::vector<float>& v, double black, GroupBand& g, const Levels& l) {
     std::optional<double>&start = g.start, &end = g.end;
     const double extent = static_cast<double>(v.size()) / kSamplesPerLine;
@@ -127,7 +140,10 @@ void SettleBlankingEdges(const std::vector<float>& v, double black, GroupBand& g
     // fall within the blur of its bottom: the shutter closed from those lines on.
     if (start && *start < kNearTop) g.startTo = start, start.reset();
     if (end && *end > extent - kNearTop) g.endFrom = end, end.reset();
-    if (wrapped && l.bottom - rest < kFullShare * band) {
+    // Where many passes make the band faint, vignetting alone may dim the last lines by
+    // more than the band's step: there only a rise among the very last lines is doubted.
+    const double reach = band > kClearStep * rest ? kGlowReach : kNearBottom;
+    if (wrapped && *start > extent - reach && l.bottom - rest < kFullShare * band) {
         g.startFrom = start;
         start.reset();
     } else if (end && !wrapped && *end > extent - kNearBottom) {
@@ -139,24 +155,118 @@ void SettleBlankingEdges(const std::vector<float>& v, double black, GroupBand& g
     }
 }
 
-GroupBand BandOfGroup(const std::vector<float>& v, double black) {
+// The band's level over the rest's, both taken next to one edge: vignetting, which dims
+// the screen's corners by tens of percent, would move a ratio of levels taken far apart by
+// more than one pass in forty. Near the edge it changes the light almost linearly: each
+// side's level is carried to the edge along one slope fitted to both. Beside the end, the
+// band's last lines are left out (their pass's slow light was cut short); beside the
+// start, the rest's lines nearest it (the pass before the opening glows on).
+std::optional<double> RatioAcross(const std::vector<float>& v, double black, double edge, std::pair<double, double> in,
+                                  std::pair<double, double> out) {
+    if (in.second - in.first < kRatioRun / 2 || out.second - out.first < kShortestRatioRun) return std::nullopt;
+    struct Window {
+        double meanU = 0, meanV = 0;
+        std::vector<std::pair<double, double>> samples;
+    } windows[2];
+    const std::pair<double, double> ranges[2] = {in, out};
+    for (int k = 0; k < 2; ++k) {
+        const int a = std::max(0, static_cast<int>(std::ceil(ranges[k].first * kSamplesPerLine - 0.5)));
+        const int b = std::min(static_cast<int>(v.size()), static_cast<int>(std::ceil(ranges[k].second * kSamplesPerLine - 0.5)));
+        for (int j = a; j < b; ++j) windows[k].samples.push_back({U(j), v[j] - black});
+        if (windows[k].samples.empty()) return std::nullopt;
+        for (const auto& [u, value] : windows[k].samples) windows[k].meanU += u, windows[k].meanV += value;
+        windows[k].meanU /= windows[k].samples.size();
+        windows[k].meanV /= windows[k].samples.size();
+    }
+    double suv = 0, suu = 0;
+    for (const Window& w : windows)
+        for (const auto& [u, value] : w.samples) suv += (u - w.meanU) * (value - w.meanV), suu += (u - w.meanU) * (u - w.meanU);
+    const double slope = suu > 0 ? suv / suu : 0;
+    const double levelIn = windows[0].meanV + slope * (edge - windows[0].meanU);
+    const double levelOut = windows[1].meanV + slope * (edge - windows[1].meanU);
+    if (!(levelIn > 0) || !(levelOut > 0)) return std::nullopt;
+    return levelIn / levelOut;
+}
+
+std::optional<double> RatioNearEdge(const std::vector<float>& v, double black, std::optional<double> start,
+                                    std::optional<double> end) {
+    // Clear of the screen's own top and bottom, which the grid may place some lines off
+    // far from the ruler.
+    const double extent = static_cast<double>(v.size()) / kSamplesPerLine;
+    const double top = kScreenEdge / double(kSamplesPerLine) + kNearTop, bottom = extent - top;
+    const bool wrapped = start && end && *end < *start;
+    if (end) {
+        const double bandFrom = start && !wrapped ? *start + kBelowEnd : top;
+        const double restTo = wrapped ? *start - kGlowClear : bottom;
+        const double inTo = *end - kEdgeClear, outFrom = *end + kBelowEnd;
+        if (auto r = RatioAcross(v, black, *end, {std::max(bandFrom, inTo - kRatioRun), inTo},
+                                 {outFrom, std::min(restTo, outFrom + kRatioRun)}))
+            return r;
+    }
+    if (start) {
+        const double inFrom = *start + kBelowEnd, outTo = *start - kGlowClear;
+        const double bandTo = end && !wrapped ? *end - kEdgeClear : bottom;
+        const double restFrom = wrapped ? *end + kBelowEnd : top;
+        return RatioAcross(v, black, *start, {inFrom, std::min(bandTo, inFrom + kRatioRun)},
+                           {std::max(restFrom, outTo - kRatioRun), outTo});
+    }
+    return std::nullopt;
+}
+
+// Lines over which the light falls from 3/4 of the way between two levels to 1/4, about
+// sample j; NaN where it does not within some tens of lines.
+double FallWidth(const std::vector<float>& v, int j, double above, double below) {
+    const double high = below + 0.75 * (above - below), low = below + 0.25 * (above - below);
+    const int reach = kWidthReach * kSamplesPerLine, n = static_cast<int>(v.size());
+    int from = j, to = j;
+    while (from > std::max(0, j - reach) && v[from] < high) --from;
+    while (to < std::min(n - 1, j + reach) && v[to] > low) ++to;
+    if (v[from] < high || v[to] > low) return NAN;
+    return static_cast<double>(to - from) / kSamplesPerLine;
+}
+
+GroupBand BandOfGroup(const std::vector<float>& v, double black, double least) {
     std::vector<double> sums(v.size() + 1, 0.0);
     double brightest = 0;
     for (std::size_t i = 0; i < v.size(); ++i) sums[i + 1] = sums[i] + (v[i] - black), brightest = std::max<double>(brightest, v[i] - black);
     // In the dark, glow and noise make large contrasts of small steps: a step must also be
     // a share of the brightest light.
-    const double smallest = kStep * brightest;
+    const double smallest = least * brightest;
     // Edges stand out by their contrast and lie where the step is largest.
     double rise = 0, fall = 0;
     int riseAt = -1, fallAt = -1;
     Sides riseSides{}, fallSides{};
-    for (int j = 0; j < static_cast<int>(v.size()); ++j) {
-        const auto sides = SidesOf(sums, j);
-        if (!sides || sides->above + sides->below <= 0) continue;
-        const double step = sides->below - sides->above;
-        const double contrast = step / (sides->below + sides->above);
-        if (contrast > kStep && step > std::max(rise, smallest)) rise = step, riseAt = j, riseSides = *sides;
-        if (contrast < -kStep && step < std::min(fall, -smallest)) fall = step, fallAt = j, fallSides = *sides;
+    auto search = [&](bool rises, int from, int to) {
+        for (int j = std::max(0, from); j < std::min(static_cast<int>(v.size()), to); ++j) {
+            const auto sides = SidesOf(sums, j, from, to);
+            if (!sides || sides->above + sides->below <= 0) continue;
+            const double step = sides->below - sides->above;
+            const double contrast = step / (sides->below + sides->above);
+            if (rises && contrast > least && step > std::max(rise, smallest)) rise = step, riseAt = j, riseSides = *sides;
+            if (!rises && contrast < -least && step < std::min(fall, -smallest)) fall = step, fallAt = j, fallSides = *sides;
+        }
+    };
+    const int samples = static_cast<int>(v.size());
+    search(true, 0, samples);
+    search(false, 0, samples);
+    // Where the grid is off by a line or two, the screen's own top or bottom shows a step
+    // larger than any faint band's: the band's edge is looked for beyond it, and the
+    // screen's edge kept only where none stands out.
+    const double extent = samples / double(kSamplesPerLine);
+    auto crossingOf = [&](int at, const Sides& sides) { return Crossing(v, at, black + (sides.above + sides.below) / 2); };
+    if (riseAt >= 0 && crossingOf(riseAt, riseSides) < kNearTop) {
+        const auto screen = std::tuple(rise, riseAt, riseSides);
+        const int after = riseAt + kGap + 1 + static_cast<int>(kNearTop * kSamplesPerLine);
+        rise = 0, riseAt = -1;
+        search(true, after, samples);
+        if (riseAt < 0) std::tie(rise, riseAt, riseSides) = screen;
+    }
+    if (fallAt >= 0 && crossingOf(fallAt, fallSides) > extent - kNearTop) {
+        const auto screen = std::tuple(fall, fallAt, fallSides);
+        const int before = fallAt - kGap - 1 - static_cast<int>(kNearTop * kSamplesPerLine);
+        fall = 0, fallAt = -1;
+        search(false, 0, before);
+        if (fallAt < 0) std::tie(fall, fallAt, fallSides) = screen;
     }
     GroupBand g;
     if (riseAt >= 0) g.start = Crossing(v, riseAt, black + (riseSides.above + riseSides.below) / 2);
@@ -199,9 +309,11 @@ GroupBand BandOfGroup(const std::vector<float>& v, double black) {
         g.ratio = std::min(riseSides.below / std::max(riseSides.above, 1e-9), fallSides.above / std::max(fallSides.below, 1e-9));
         return g;
     }
+    if (fallAt >= 0) g.endWidth = FallWidth(v, fallAt, black + fallSides.above, black + fallSides.below);
     SettleBlankingEdges(v, black, g, LevelsOf(v, black, g.start, g.end));
     const Levels l = LevelsOf(v, black, g.start, g.end);
     g.ratio = std::isnan(l.in) || std::isnan(l.out) ? INFINITY : l.in / std::max(l.out, 1e-9);
+    if (const auto near = RatioNearEdge(v, black, g.start, g.end)) g.ratio = *near;
     return g;
 }
 
@@ -227,9 +339,9 @@ std::pair<double, double> FitLine(const std::vector<double>& x, const std::vecto
     return {a, b};
 }
 
-}  // namespace
-
-std::optional<Band> FindBand(const WhiteProfile& profile) {
+// The band as groups of columns show it with edges of at least `least` contrast; `agreement`
+// is the share of the groups that show its shape.
+std::optional<Band> BandAtStep(const WhiteProfile& profile, double least, double& agreement) {
     const int groups = profile.values.cols;
     const double extent = static_cast<double>(profile.values.rows) / kSamplesPerLine;
     // A group that leaves the photo (a cropped photo, a screen's corner) would show an edge
@@ -239,6 +351,7 @@ std::optional<Band> FindBand(const WhiteProfile& profile) {
         for (int j = 0; j < profile.values.rows; ++j) missing[g] += std::isnan(profile.values(j, g)) ? 1 : 0;
     const int fewest = *std::min_element(missing.begin(), missing.end());
     std::vector<GroupBand> found;
+    int edgeless = 0;  // groups that show no edge but the screen's own
     for (int g = 0; g < groups; ++g) {
         if (missing[g] > fewest + kMissingSamples) continue;
         std::vector<float> v(profile.values.rows);
@@ -247,23 +360,28 @@ std::optional<Band> FindBand(const WhiteProfile& profile) {
             if (!std::isnan(profile.values(j, g))) last = profile.values(j, g);
             v[j] = last;
         }
-        GroupBand band = BandOfGroup(v, profile.black);
+        GroupBand band = BandOfGroup(v, profile.black, least);
         band.x = profile.groupColumns[g];
         if (band.start || band.end) found.push_back(band);
+        else ++edgeless;
     }
     if (found.empty()) return std::nullopt;
     // The most common shape wins: which edges lie on the screen, and in what order.
     std::map<int, int> shapes;
     auto shapeOf = [](const GroupBand& g) { return (g.start ? 1 : 0) + (g.end ? 2 : 0) + (g.start && g.end && *g.end < *g.start ? 4 : 0); };
     for (const GroupBand& g : found) ++shapes[shapeOf(g)];
-    const int shape = std::max_element(shapes.begin(), shapes.end(), [](auto& a, auto& b) { return a.second < b.second; })->first;
+    const auto winner = std::max_element(shapes.begin(), shapes.end(), [](auto& a, auto& b) { return a.second < b.second; });
+    const int shape = winner->first;
+    if (edgeless > winner->second) return std::nullopt;
+    agreement = static_cast<double>(winner->second) / (found.size() + edgeless);
     Band band;
     band.startAtTop = !(shape & 1), band.endAtBottom = !(shape & 2), band.wraps = shape & 4;
+    if (band.startAtTop && band.endAtBottom) return std::nullopt;  // most groups show only the screen's own edges
     for (const GroupBand& g : found) {
         auto absolute = [&](std::optional<double> u) { return u ? std::optional<double>(*u + profile.firstU) : std::nullopt; };
         band.groups.push_back({g.x, absolute(g.start), absolute(g.end)});
     }
-    std::vector<double> xs, starts, ends, lengths, ratios, startsFrom, endsFrom, startsTo;
+    std::vector<double> xs, starts, ends, lengths, ratios, startsFrom, endsFrom, startsTo, widths;
     for (const GroupBand& g : found) {
         if (shapeOf(g) != shape) continue;
         startsTo.push_back(g.startTo.value_or(0));
@@ -274,9 +392,12 @@ std::optional<Band> FindBand(const WhiteProfile& profile) {
         ends.push_back(g.end.value_or(extent));
         lengths.push_back(band.wraps ? extent - starts.back() + ends.back() : ends.back() - starts.back());
         ratios.push_back(g.ratio);
+        if (!std::isnan(g.endWidth)) widths.push_back(g.endWidth);
     }
     // Lines lit m + 1 times over lines lit m times.
     const double ratio = Median(ratios);
+    band.ratio = ratio;
+    band.endWidth = widths.empty() ? 0 : Median(widths);
     band.passes = ratio > 8 ? 0 : std::max(0, static_cast<int>(std::lround(1 / (ratio - 1))));
     const double middle = profile.width / 2.0;
     std::tie(band.start, band.startSlope) = FitLine(xs, starts, middle);
@@ -310,6 +431,22 @@ std::optional<Band> FindBand(const WhiteProfile& profile) {
         band.atStart = band.atEnd = {band.start, band.end};
         band.beforeStart = {top, band.start};
         band.afterEnd = {band.end, bottom};
+    }
+    return band;
+}
+
+}  // namespace
+
+std::optional<Band> FindBand(const WhiteProfile& profile, bool faint) {
+    double agreement = 0;
+    if (faint) return BandAtStep(profile, kFaintStep, agreement);
+    auto band = BandAtStep(profile, kStep, agreement);
+    // An edge whose step is barely above the least one stands out in some groups and not
+    // in others, noise deciding: such a band is looked for again with fainter edges.
+    if (band && agreement < kAgreement && band->ratio < kNearlyFaint) {
+        double again = 0;
+        auto faintBand = BandAtStep(profile, kFaintStep, again);
+        if (faintBand && again > agreement) return faintBand;
     }
     return band;
 }

@@ -33,7 +33,8 @@ struct GroupEdges {
 };
 
 struct Band {
-    int passes = 0;          // m: refreshes that lit the lines outside the band
+    int passes = 0;          // m: refreshes that lit the lines outside the band, as the levels say
+    double ratio = INFINITY; // the band's level over the rest's: (m + 1) / m
     bool wraps = false;      // from the bottom of the screen over the blanking to the top
     bool startAtTop = false; // the band begins at line 1: the shutter opened in the blanking (or on line 1)
     bool endAtBottom = false;
@@ -47,6 +48,7 @@ struct Band {
     double start = 0, end = 0, startSlope = 0, endSlope = 0;
     double length = 0;       // lines between the edges, the blanking included where the band wraps
     double lengthSpread = 0; // standard error of the length over the column groups
+    double endWidth = 0;     // lines over which the end's light falls from 3/4 to 1/4: the phosphor's decay and blur
     // Line coordinate ranges at the screen's middle, for reading the bars: the band's
     // part where the extra pass began and where it ended (the same part unless the band
     // wraps), and the rest of the screen just above the start and just below the end
@@ -58,6 +60,7 @@ struct Band {
 };
 
 // Nullopt when no band stands out (an LCD, or no step in brightness).
-std::optional<Band> FindBand(const WhiteProfile& profile);
+// Faint: the edges of lines lit once more than many passes, a per cent or so brighter.
+std::optional<Band> FindBand(const WhiteProfile& profile, bool faint = false);
 
 }  // namespace velmaro::photo

@@ -71,15 +71,23 @@ PhaseShares SharesOfPhases(const BarShares& bars) {
 
 double WholePassMisfit(const BarShares& bars, int passes) {
     if (passes <= 0) return INFINITY;
+    // Whole counts that add up to the passes, each as near its phase's share as may be:
+    // rounded down, then the largest remainders rounded up.
     const PhaseShares shares = SharesOfPhases(bars);
-    double worst = 0;
+    std::array<double, kPhases> exact{};
+    std::array<int, kPhases> counts{};
     int total = 0;
     for (int p = 0; p < kPhases; ++p) {
-        const double passesOfPhase = shares[p] * passes;
-        total += static_cast<int>(std::lround(passesOfPhase));
-        worst = std::max(worst, std::abs(passesOfPhase - std::lround(passesOfPhase)));
+        exact[p] = shares[p] * passes;
+        counts[p] = static_cast<int>(std::floor(exact[p]));
+        total += counts[p];
     }
-    return total == passes ? worst : INFINITY;
+    std::array<int, kPhases> order{0, 1, 2, 3, 4};
+    std::sort(order.begin(), order.end(), [&](int a, int b) { return exact[a] - counts[a] > exact[b] - counts[b]; });
+    for (int i = 0; total < passes; i = (i + 1) % kPhases) ++counts[order[i]], ++total;
+    double worst = 0;
+    for (int p = 0; p < kPhases; ++p) worst = std::max(worst, std::abs(exact[p] - counts[p]));
+    return worst;
 }
 
 std::optional<PhaseCounts> CountPhases(const BarShares& bars, int passes) {

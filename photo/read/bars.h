@@ -32,8 +32,8 @@ PhaseShares SharesOfPhases(const BarShares& bars);
 // out as whole passes.
 std::optional<PhaseCounts> CountPhases(const BarShares& bars, int passes);
 
-// How far the shares lie from whole passes: the largest miss of a phase, in passes;
-// infinite where the nearest whole counts do not add up to `passes`.
+// How far the shares lie from whole passes: the largest miss of a phase, in passes, by
+// the whole counts nearest them that add up to `passes`.
 double WholePassMisfit(const BarShares& bars, int passes);
 
 }  // namespace velmaro::photo

@@ -56,11 +56,16 @@ FitResult LeastSquares(const std::function<std::vector<double>(const std::vector
     result.rms = m > 0 ? std::sqrt(cost / m) : 0;
     result.errors.assign(n, INFINITY);
     if (m > n) {
+        // A parameter the residuals do not depend on (a response too fast to show, say) leaves
+        // the normal matrix singular; the pseudo-inverse still gives the others' errors, and
+        // that one stays unknown.
         cv::Mat1d covariance;
-        if (cv::invert(jacobian.t() * jacobian, covariance, cv::DECOMP_SVD) > 0) {
-            const double variance = cost / (m - n);
-            for (int k = 0; k < n; ++k) result.errors[k] = std::sqrt(std::max(0.0, covariance(k, k) * variance));
-        }
+        const cv::Mat1d normal = jacobian.t() * jacobian;
+        cv::invert(normal, covariance, cv::DECOMP_SVD);
+        const double variance = cost / (m - n);
+        for (int k = 0; k < n; ++k)
+            if (normal(k, k) > 0 && covariance(k, k) > 0)
+                result.errors[k] = std::sqrt(covariance(k, k) * variance);
     }
     return result;
 }

@@ -23,6 +23,7 @@ constexpr int kEdgeColumns[] = {1, 2, 3, Mirrored(3), Mirrored(2), Mirrored(1)};
 constexpr double kMarginMiddle = (kMarginFirst + kMarginLast) / 2.0;
 constexpr double kStandsOut = 1.25;
 constexpr int kBeyondOutline = 3;  // lines
+constexpr int kLitBeyond = 12;     // lines beyond the screen's top or bottom that rows lit may reach
 constexpr double kLitRow = 0.5;     // of the brightest white, that a place compared must have
 constexpr double kLitShare = 0.2;   // of the row's columns that must be lit for it to count
 constexpr int kEnvelopeColumns = 24;  // columns on each side over which the white around a place is taken
@@ -107,12 +108,14 @@ std::optional<Numbering> NumberLines(const cv::Mat1b& sharp, const Grid& grid, c
         double mismatch;
     };
     const int firstRow = first + lit.front(), lastRow = first + lit.back();  // grid line numbers
+    const int lines = std::min(layout.height, kRulerHeight);
     auto mismatch = [&](const cv::Mat1f& ruler, const Numbering& n, std::size_t stride) {
         double sum = 0;
         int count = 0;
         for (std::size_t i = 0; i < lit.size(); i += stride) {
-            const int line = first + lit[i];
-            const float* row = ruler.ptr<float>((n.flipLines ? n.offset - line + 1 : line + n.offset) - 1);
+            const int line = first + lit[i], screenLine = n.flipLines ? n.offset - line + 1 : line + n.offset;
+            if (screenLine < 1 || screenLine > lines) continue;  // a row beyond the screen, lit by its surround
+            const float* row = ruler.ptr<float>(screenLine - 1);
             const float* share = shares.ptr<float>(static_cast<int>(i));
             for (int x = 0; x < shares.cols; ++x) {
                 if (std::isnan(share[x])) continue;
@@ -129,11 +132,16 @@ std::optional<Numbering> NumberLines(const cv::Mat1b& sharp, const Grid& grid, c
     // numbers its lines backwards: the grid's lines L are the screen's offset - L + 1, its
     // ticks' lattice then asking an offset one short of the period's multiples.
     std::vector<Candidate> candidates;
+    // Rows lit over about the screen's height or more may reach beyond it (the outline is
+    // coarse, and glass, bezel or wall may catch light): by that excess, and the outline's
+    // slack, the offsets may place rows off the screen, and those rows do not count.
     const std::size_t stride = std::max<std::size_t>(1, lit.size() / kSampledRows);
-    const int lines = std::min(layout.height, kRulerHeight);
+    const int excess = lastRow - firstRow + 1 - lines;
+    const int beyond = excess > -kBeyondOutline ? std::min(excess + kBeyondOutline, kLitBeyond) : 0;
     for (bool flipLines : {false, true}) {
         for (bool flipColumns : {false, true}) {
-            const int from = flipLines ? lastRow : 1 - firstRow, to = flipLines ? lines + firstRow - 1 : lines - lastRow;
+            const int from = (flipLines ? lastRow : 1 - firstRow) - beyond;
+            const int to = (flipLines ? lines + firstRow - 1 : lines - lastRow) + beyond;
             for (int offset = from; offset <= to; ++offset) {
                 if (((offset + (flipLines ? 1 : 0)) % grid.period + grid.period) % grid.period != 0) continue;
                 const Numbering n{offset, flipLines, flipColumns};

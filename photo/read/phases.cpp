@@ -13,6 +13,13 @@ namespace {
 constexpr int kCountableRefreshes = 5;  // more, and a phase may come round again
 constexpr double kGlowClear = 25;       // lines above the band's start that may glow on
 constexpr double kPreferGuess = 0.1;    // passes by which the bars must fit another count better
+constexpr double kRatioError = 0.005;   // of the levels' ratio, either way: what vignetting leaves of it
+constexpr double kGlowShare = 0.15;     // of (ratio - 1) that slow light cut short or glowing on may take from it
+constexpr double kShareError = 0.006;   // of a bar's share of the light: its noise and blur
+constexpr int kEvenBlock = 32;          // lines averaged together to see whether the shares change down the screen
+constexpr double kEvenShare = 0.03;     // of a bar's share, that such blocks may differ by where nothing changed
+constexpr double kSeenShare = 0.05;     // of the light, below which a phase was not seen (one refresh in 20 or fewer; over more, every phase shows about a fifth)
+constexpr int kMostPasses = 400;        // refreshes in an exposure, at most (over 4 s at 100 Hz)
 
 // The one phase that `more` holds once more than `fewer`; nullopt when that is not so.
 std::optional<int> ExtraPhase(const PhaseCounts& more, const std::optional<PhaseCounts>& fewer) {
@@ -91,12 +98,19 @@ std::pair<double, double> BeyondTheGlow(std::pair<double, double> before) {
     return {before.first, before.second - clear};
 }
 
+// A count of m passes stays open unless the bars fit it clearly worse than the best, beyond
+// what their noise does to its share of a pass (a share's error times the passes).
+bool FitsAboutAsWell(double misfit, double best, int m) { return misfit <= best + kPreferGuess + kShareError * (m + 1); }
+
 // The passes outside the band, m. The levels' ratio guesses it; vignetting and glow may
 // put the guess one off where m is large, while the bars, shares of each line's light,
 // are not moved by either: a count near the guess whose passes the bars show whole,
 // inside the band (m + 1) and below it (m), is taken before one whose passes they do not.
-int ChoosePasses(const cv::Mat1f& shares, const Band& band, double margin) {
-    if (band.passes == 0) return 0;  // the rest is dark: a ratio far above 2
+//
+// Where m is large the levels' ratio, (m + 1) / m, tells little, and the bars show whole
+// passes for several counts: every count both allow is returned, the likeliest first.
+std::vector<int> PassCandidates(const cv::Mat1f& shares, const Band& band, double margin) {
+    if (band.passes == 0) return {0};  // the rest is dark: a ratio far above 2
     const std::optional<BarShares> regions[3] = {SharesIn(shares, band.atStart, margin), SharesIn(shares, band.atEnd, margin),
                                                  SharesIn(shares, band.afterEnd, margin)};
     auto misfit = [&](int m) {
@@ -105,19 +119,83 @@ int ChoosePasses(const cv::Mat1f& shares, const Band& band, double margin) {
             if (regions[i]) worst = std::max(worst, WholePassMisfit(*regions[i], i < 2 ? m + 1 : m));
         return worst;
     };
-    int best = band.passes;
-    for (int m = std::max(1, band.passes - 1); m <= band.passes + 1; ++m)
-        if (misfit(m) + kPreferGuess < misfit(best)) best = m;
-    return best;
+    // The counts whose ratio lies within the levels' own error of the measured one. The
+    // slow light of the passes beside the edges only ever makes the band look dimmer.
+    auto countAt = [](double ratio) { return ratio > 1 ? 1 / (ratio - 1) : static_cast<double>(kMostPasses); };
+    const double excess = std::max(0.0, band.ratio - 1), error = kRatioError + kGlowShare * excess;
+    const double likeliest = excess * (1 + kGlowShare / 2);  // the glow's part taken as half its most
+    const int fewest = std::max(1, static_cast<int>(std::floor(countAt(band.ratio + error))));
+    const int most = std::min(kMostPasses, std::max(fewest, static_cast<int>(std::ceil(countAt(band.ratio - kRatioError)))));
+    struct Scored {
+        int m;
+        double misfit, distance;  // distance: of the ratio, in the levels' errors
+    };
+    std::vector<Scored> scored;
+    double best = INFINITY;
+    for (int m = fewest; m <= most; ++m) {
+        scored.push_back({m, misfit(m), std::abs(1.0 / m - likeliest) / error});
+        best = std::min(best, scored.back().misfit);
+    }
+    std::vector<Scored> open;
+    for (const Scored& s : scored)
+        if (FitsAboutAsWell(s.misfit, best, s.m)) open.push_back(s);
+    // Along a cycle's counts apart, the bars fit about equally (their misfit there grows by
+    // less than a tenth of a pass in five, no more than blur may bias it); the levels' ratio
+    // ranks those as much.
+    std::sort(open.begin(), open.end(),
+              [](const Scored& a, const Scored& b) { return a.misfit + a.distance < b.misfit + b.distance; });
+    std::vector<int> counts;
+    for (const Scored& s : open) counts.push_back(s.m);
+    return counts;  // never empty: the best fit is open
+}
+
+// Counts whose passes the shares fit about as well as the best one.
+std::vector<int> OpenCounts(const std::vector<std::pair<int, double>>& misfits) {
+    double best = INFINITY;
+    for (const auto& [m, misfit] : misfits) best = std::min(best, misfit);
+    std::vector<std::pair<double, int>> open;
+    for (const auto& [m, misfit] : misfits)
+        if (FitsAboutAsWell(misfit, best, m)) open.push_back({misfit, m});
+    std::stable_sort(open.begin(), open.end());
+    std::vector<int> counts;
+    for (const auto& [misfit, m] : open) counts.push_back(m);
+    return counts;
 }
 
 }  // namespace
+
+std::optional<BarShares> EvenShares(const cv::Mat1f& barShares) {
+    const auto all = MeanShares(barShares, 0, barShares.rows);
+    if (!all) return std::nullopt;
+    for (int from = 0; from + kEvenBlock <= barShares.rows; from += kEvenBlock) {
+        const auto block = MeanShares(barShares, from, from + kEvenBlock);
+        if (!block) continue;
+        for (int j = 0; j < kBars; ++j)
+            if (std::abs((*block)[j] - (*all)[j]) > kEvenShare) return std::nullopt;
+    }
+    return all;
+}
+
+int PhasesSeen(const BarShares& shares) {
+    const PhaseShares phases = SharesOfPhases(shares);
+    return static_cast<int>(std::count_if(phases.begin(), phases.end(), [](double s) { return s > kSeenShare; }));
+}
+
+std::vector<int> WholeRefreshCandidates(const BarShares& shares) {
+    // Fewer than five pictures seen were up one or two refreshes each.
+    const int seen = PhasesSeen(shares);
+    std::vector<std::pair<int, double>> misfits;
+    for (int n = std::max(1, seen); n <= (seen < kPhases ? 2 * seen : kMostPasses); ++n)
+        misfits.push_back({n, WholePassMisfit(shares, n)});
+    return OpenCounts(misfits);
+}
 
 BandPhases PhasesOfBand(const cv::Mat1f& shares, const Band& band) {
     BandPhases r;
     const double tilt = std::max(std::abs(band.startSlope), std::abs(band.endSlope)) * 250;
     const double margin = 0.75 + tilt;
-    const int m = r.passes = ChoosePasses(shares, band, margin);
+    r.passCandidates = PassCandidates(shares, band, margin);
+    const int m = r.passes = r.passCandidates.front();
     const auto atStart = CountsIn(shares, band.atStart, margin, m + 1);
     const auto atEnd = CountsIn(shares, band.atEnd, margin, m + 1);
     const auto before = CountsIn(shares, BeyondTheGlow(band.beforeStart), margin, m);

@@ -39,12 +39,18 @@ const char* const kLeafAssumedNote =
     "read as a leaf shutter: the band does not slant, but a focal-plane slit travelling along the scan would look the "
     "same and stretch or squash the band; if the camera has one, give --shutter slit and read a second photograph "
     "taken upside down with this one";
-constexpr double kSlitSlant = 4;
+constexpr double kPartShare = 0.1;         // of a bar's share, from black or white, that a part of a picture shows
+constexpr double kClippedWhite = 0.97;     // linear light (1: the photo's full scale) of white that clipping holds down
+constexpr double kManyShare = 0.8;         // of the lines that must show several pictures for a faint band to be looked for
+constexpr double kSlitSlant = 4;           // lines across the screen: a band slanted more is a slit's
 constexpr double kSlitKept = 0.7;          // of a slit's edges that must follow its lines
-constexpr double kSlitSpread = 2;          // lines that they may stray by           // lines across the screen: a band slanted more is a slit's
+constexpr double kSlitSpread = 2;          // lines that they may stray by
 // Of a length measured down the screen, what the grid's scale may be off by there: the
 // lens's distortion, which no homography follows, bends the lines far from the ruler.
 constexpr double kScaleShare = 0.003;
+constexpr double kMarkedReachStops = 1.0 / 3;  // how far a shutter's exposure may stray from its marked speed
+constexpr double kDecayShare = 0.3;        // of the end's fall, that the length may be off by
+constexpr double kSlowShare = 0.5;         // of the response beyond the window, that the window's length may be off by
 constexpr double kResponseShare = 0.1;     // of an LCD's response, that its shape may move the window's length
 
 std::string Format(double value) {
@@ -156,6 +162,29 @@ std::optional<PlacedGrid> PlaceByScreenEdge(const cv::Mat1b& sharp, const Locate
     return Placed(piece.grid, n, layout);
 }
 
+// Whether most of the screen's white reaches the photo's full scale.
+bool WhiteClipped(const WhiteProfile& profile) {
+    int clipped = 0, known = 0;
+    for (float v : profile.values)
+        if (!std::isnan(v)) ++known, clipped += v >= kClippedWhite;
+    return known > 0 && clipped > known / 2;
+}
+
+// Whether most lines hold the light of several pictures: bars neither black nor white.
+bool ManyPictures(const cv::Mat1f& shares) {
+    int lines = 0, many = 0;
+    for (int n = 0; n < shares.rows; ++n) {
+        int between = 0, known = 0;
+        for (int j = 0; j < kBars; ++j) {
+            if (std::isnan(shares(n, j))) continue;
+            ++known;
+            between += shares(n, j) > kPartShare && shares(n, j) < 1 - kPartShare;
+        }
+        if (known == kBars) ++lines, many += between >= kBars - 1;
+    }
+    return lines > 0 && many > kManyShare * lines;
+}
+
 // How the screen lies in the photo: where its top points, counter-clockwise from the
 // photo's top, and whether its columns run the other way (a film scanned from its back).
 Reading::Orientation OrientationOf(const PlacedGrid& grid, const ScreenLayout& layout) {
@@ -195,7 +224,9 @@ void ReadLeafBand(const Band& band, int m, int h, Reading& r) {
     r.shutter.kind = ShutterKind::kLeaf;
     const double blanking = r.vtotal ? *r.vtotal - h : 0;
     double lines = m * (r.vtotal ? *r.vtotal : 0) + band.length + (band.wraps ? blanking : 0);
-    double uncertainty = 2 * band.lengthSpread + kEdgeSettling;
+    // The phosphor's decay moves the end and the glow before the start alike, but not
+    // quite, its parts and the blur weighing differently at each.
+    double uncertainty = 2 * band.lengthSpread + kEdgeSettling + (band.endAtBottom ? 0 : kDecayShare * band.endWidth);
     // An edge on the screen's top or bottom line: the shutter moved somewhere in the
     // blanking beyond it, or from the last lit line on where that may be the edge.
     const double vtotal = r.vtotal.value_or(h);
@@ -208,7 +239,69 @@ void ReadLeafBand(const Band& band, int m, int h, Reading& r) {
         lines += from - h + (vtotal - from) / 2, uncertainty += (vtotal - from) / 2, r.endInBlanking = true;
     }
     r.exposureLines = lines;
-    r.uncertaintyLines = uncertainty + kScaleShare * band.length;
+    // The grid's scale errs over the distance between the two edges measured: the band's
+    // length, or the lines between a wrapped band's two parts.
+    r.uncertaintyLines = uncertainty + kScaleShare * std::max(band.length, std::abs(band.start - band.end));
+}
+
+// Where the photo allows several exposures (line periods, the likeliest first): the one
+// nearest the marked speed where that is given, else the likeliest, its uncertainty
+// reaching the next ones; none where the photo ranks them not at all and there are more
+// than two. Sets the candidates, the notes and the uncertainty; returns the one taken.
+std::optional<double> ChooseAmong(std::vector<double> likeliestFirst, bool ranked, const ReadOptions& options, Reading& r) {
+    std::vector<double> lines = likeliestFirst;
+    std::sort(lines.begin(), lines.end());
+    r.candidateLines = lines;
+    auto nearest = [&](double to) {
+        std::size_t best = 0;
+        for (std::size_t i = 1; i < lines.size(); ++i)
+            if (std::abs(std::log(lines[i] / to)) < std::abs(std::log(lines[best] / to))) best = i;
+        return best;
+    };
+    std::string range = " (" + Format(lines.front()) + " to " + Format(lines.back()) + " line periods)";
+    if (r.linePeriod)
+        range = " (" + Format(1000 * lines.front() * *r.linePeriod) + " to " + Format(1000 * lines.back() * *r.linePeriod) + " ms)";
+    const std::string open = "the photograph leaves the count of refreshes open: it allows " + std::to_string(lines.size()) +
+                             " exposures" + range;
+    if (options.markedSeconds && r.linePeriod) {
+        // A shutter may be off its marked speed by a third of a stop, as a worn one often is:
+        // the uncertainty reaches any other exposure allowed that near it.
+        const double marked = *options.markedSeconds / *r.linePeriod;
+        const std::size_t chosen = nearest(marked);
+        double reach = 0;
+        for (double l : lines)
+            if (std::abs(std::log2(l / marked)) <= kMarkedReachStops) reach = std::max(reach, std::abs(l - lines[chosen]));
+        if (r.uncertaintyLines) *r.uncertaintyLines += reach;
+        r.notes.push_back(open + "; the one nearest the marked speed is taken" +
+                          (reach > 0 ? ", its uncertainty reaching the others within a third of a stop of it" : ""));
+        return lines[chosen];
+    }
+    if (!ranked && lines.size() > 2) {
+        r.notes.push_back(open + ", and nothing in it prefers one: give --marked with the speed set on the camera to choose");
+        return std::nullopt;
+    }
+    const std::size_t chosen = nearest(likeliestFirst.front());
+    double reach = 0;
+    if (chosen > 0) reach = std::max(reach, lines[chosen] - lines[chosen - 1]);
+    if (chosen + 1 < lines.size()) reach = std::max(reach, lines[chosen + 1] - lines[chosen]);
+    if (r.uncertaintyLines) *r.uncertaintyLines += reach;
+    r.notes.push_back(open + "; the likeliest is given, its uncertainty reaching the next ones (give --marked with the "
+                             "speed set on the camera to choose)");
+    return lines[chosen];
+}
+
+// Over more than a cycle of five pictures the bars repeat, and the levels' ratio tells
+// little: the counts of refreshes the band allows.
+void SettleOpenCount(const BandPhases& phases, const ReadOptions& options, Reading& r) {
+    if (phases.passCandidates.size() < 2 || !r.exposureLines || !r.uncertaintyLines || !r.vtotal) return;
+    const double base = *r.exposureLines - phases.passes * *r.vtotal;
+    std::vector<double> lines;
+    for (int m : phases.passCandidates) lines.push_back(base + m * *r.vtotal);
+    const std::optional<double> chosen = ChooseAmong(lines, true, options, r);
+    const int m = static_cast<int>(std::lround((*chosen - base) / *r.vtotal));
+    if (r.refreshes) *r.refreshes += m - phases.passes;
+    r.exposureLines = chosen;
+    r.repeatedPictures.reset();
 }
 
 // A slit across the lines: the exposure at every place of the photo from the curtains'
@@ -361,6 +454,7 @@ void ReadCrt(const cv::Mat1b& sharp, const ScreenView& view, const Columns& colu
         ReadLeafBand(band, m, h, r);
         if (!options.shutter) r.notes.push_back(kLeafAssumedNote);
     }
+    SettleOpenCount(phases, options, r);
     if (!r.labelSeen) return;
     const double sweep = kActiveLineShare / 2;  // the beam reaches the middle column this late in a line
     if (slit) {
@@ -376,8 +470,40 @@ void ReadCrt(const cv::Mat1b& sharp, const ScreenView& view, const Columns& colu
     r.lastLine = band.endAtBottom ? h : std::clamp(static_cast<int>(std::floor(band.end + sweep)) + 1, 1, h);
 }
 
+// Nothing changed on the screen while the shutter was open: every line holds the same
+// pictures' light. On a CRT it opened and closed in the blanking, a whole number of
+// refreshes apart; so on an LCD where more than one picture shows (one is all an LCD shows
+// through a shutter open for less than a refresh). The blanking hides how far into it the
+// two ends lay.
+void ReadWholeRefreshes(const BarShares& shares, const ScreenLayout& layout, const ReadOptions& options, Reading& r) {
+    if (r.display == DisplayKind::kLcd && PhasesSeen(shares) == 1) {
+        r.notes.push_back("the picture did not change while the shutter was open, so the exposure cannot be seen");
+        return;
+    }
+    r.notes.push_back("nothing changed on the screen while the shutter was open: it opened and closed in the blanking, "
+                      "a whole number of refreshes apart");
+    if (!r.vtotal) {
+        r.notes.push_back("the exposure spans the vertical blanking: give --refresh or --vtotal to count it");
+        return;
+    }
+    const std::vector<int> counts = WholeRefreshCandidates(shares);
+    std::vector<double> lines;
+    for (int n : counts) lines.push_back(n * static_cast<double>(*r.vtotal));
+    const int h = layout.height;
+    r.uncertaintyLines = *r.vtotal - h;
+    r.exposureLines = counts.size() == 1 ? std::optional(lines.front()) : ChooseAmong(lines, false, options, r);
+    if (!r.exposureLines) {
+        r.uncertaintyLines.reset();
+        return;
+    }
+    r.refreshes = static_cast<int>(std::lround(*r.exposureLines / *r.vtotal));
+    r.startInBlanking = r.endInBlanking = true;
+    r.firstLine = 1, r.lastLine = h;
+    r.slantLines = 0.0;
+}
+
 void ReadLcd(const cv::Mat1b& sharp, const ScreenView& view, const Columns& columns, double black,
-             const ScreenLayout& layout, Reading& r) {
+             const ScreenLayout& layout, bool clipped, Reading& r) {
     const cv::Mat1f shares = BarSharesByLine(sharp, view, columns, black, layout.height);
     double barColumn = 0;
     int count = 0;
@@ -392,7 +518,12 @@ void ReadLcd(const cv::Mat1b& sharp, const ScreenView& view, const Columns& colu
     const int h = layout.height;
     r.exposureLines = zone->length;
     // The ramps' ends follow the panel's response, whose shape the fit only approximates.
-    r.uncertaintyLines = 2 * zone->lengthError + kResponseShare * zone->response + kEdgeSettling + kScaleShare * zone->length;
+    // A window shorter than the response leaves a ramp up and down that a shorter window
+    // and a slower panel make alike; clipped white flattens the ramps' tops the same way.
+    const double slow = std::max(0.0, zone->response - zone->length) + (clipped ? zone->response : 0);
+    r.uncertaintyLines = 2 * zone->lengthError + kResponseShare * zone->response + kSlowShare * slow + kEdgeSettling +
+                         kScaleShare * zone->length;
+    if (clipped) r.notes.push_back("the screen's white is clipped (the photograph is over-exposed): the panel's response is not read as it is");
     r.responseLines = zone->response;
     r.firstPhase = zone->firstPhase;
     r.lastPhase = zone->lastPhase;
@@ -466,14 +597,33 @@ Reading ReadPositive(const Photo& photo, const ReadOptions& options) {
     double firstU = 0, lastU = layout.height;
     if (!r.labelSeen) firstU = std::floor(view.grids[0].firstU) - 8, lastU = std::ceil(view.grids[0].lastU) + 8;
     const WhiteProfile profile = Profile(photo.sharp, view, columns, firstU, lastU, layout.width);
-    const auto band = FindBand(profile);
+    auto band = FindBand(profile);
+    std::optional<cv::Mat1f> shares;
+    auto sharesByLine = [&]() -> const cv::Mat1f& {
+        if (!shares) shares = BarSharesByLine(photo.sharp, view, columns, profile.black, layout.height);
+        return *shares;
+    };
+    // Many passes light the whole screen and leave the band a faint step; the bars show it,
+    // every line holding several pictures' light.
+    if (!band && ManyPictures(sharesByLine())) band = FindBand(profile, true);
     const bool fullScreen = r.labelSeen && view.grids.size() == 1 && view.grids[0].firstU < 20 &&
                             view.grids[0].lastU > layout.height - 20;
     const bool lcd = options.display ? *options.display == DisplayKind::kLcd : !band && fullScreen;
     r.display = lcd ? DisplayKind::kLcd : DisplayKind::kCrt;
-    if (lcd) {
+    // Over-exposed, the white shows no band of many passes, and nothing tells a CRT whose
+    // band it hides from an LCD open for many refreshes (a short LCD exposure leaves most
+    // lines one picture).
+    if (!band && WhiteClipped(profile) && !(options.display && lcd) && ManyPictures(sharesByLine())) {
+        r.notes.push_back("the screen's white is clipped (the photograph is over-exposed): a band lit by many passes "
+                          "cannot show, nor can a CRT be told from an LCD (give --display lcd for an LCD)");
+        return r;
+    }
+    const auto even = r.labelSeen && (lcd || !band) ? EvenShares(sharesByLine()) : std::nullopt;
+    if (even) {
+        ReadWholeRefreshes(*even, layout, options, r);
+    } else if (lcd) {
         if (!r.labelSeen) throw ReadError("the ruler's labels cannot be matched: the lines are not numbered");
-        ReadLcd(photo.sharp, view, columns, profile.black, layout, r);
+        ReadLcd(photo.sharp, view, columns, profile.black, layout, WhiteClipped(profile), r);
     } else if (band) {
         ReadCrt(photo.sharp, view, columns, *band, profile.black, layout, options, r);
     } else {
