@@ -72,20 +72,26 @@ cv::Mat Annotate(const cv::Mat& original, const Reading& r) {
             }
             return r.findings.grids[best];
         };
-        // The edges where the exposure began and ended, each with the phase then shown,
-        // written left of the bars.
+        // The edges where the exposure began and ended, each with the phase then shown
+        // and, of a slit, the curtain that drew it, written left of the bars.
         const double phaseColumn = std::max(10.0, layout.BarColumn(-1, kBars) - 150.0);
-        auto edge = [&](const std::optional<double>& u, double slope, const std::optional<int>& phase, const char* what,
-                        double below) {
+        const bool slit = r.shutter.kind == ShutterKind::kSlit;
+        auto edge = [&](const std::optional<double>& u, double slope, const std::optional<int>& phase,
+                        const std::string& curtain, const std::string& what, double below) {
             if (!u) return;
             const cv::Matx33d& grid = gridFor(*u);
             EdgeLine(image, grid, *u, slope, r.width, 2 * thickness);
-            if (!phase) return;
-            const cv::Point at = ToPixel(Apply(grid, {phaseColumn, *u + below}));
-            Label(image, std::string(what) + " phase " + std::to_string(*phase), at, textScale, kEdgeColour);
+            std::string text = slit ? curtain : "";
+            if (phase) text += (text.empty() ? "" : ", ") + what + " phase " + std::to_string(*phase);
+            if (text.empty()) return;
+            // A slit's edges slant: their labels sit on them, where the band lights the screen.
+            const double column = slit ? 0.3 * r.width : phaseColumn;
+            const double there = *u + slope * (column - r.width / 2.0);
+            const cv::Point at = ToPixel(Apply(grid, {column, there + below}));
+            Label(image, text, at, textScale, kEdgeColour);
         };
-        edge(r.findings.startEdge, r.findings.startSlope, r.firstPhase, "from", 10);
-        edge(r.findings.endEdge, r.findings.endSlope, r.lastPhase, "to", -4);
+        edge(r.findings.startEdge, r.findings.startSlope, r.firstPhase, "opening curtain", "from", 12);
+        edge(r.findings.endEdge, r.findings.endSlope, r.lastPhase, "closing curtain", "to", -6);
     }
     // The report, line by line, in the top left corner.
     const std::string report = HumanReport(r);
