@@ -46,6 +46,7 @@ struct GroupBand {
     std::optional<double> startTo;  // where the start may lie this far into the screen
     double ratio = INFINITY;           // lit-band level over the rest's, both less black
     double endWidth = NAN;             // lines from 3/4 to 1/4 of the end's fall
+    bool clipped = false;              // some of its white at the photo's full scale
     double x = 0;
 };
 
@@ -143,7 +144,7 @@ void SettleBlankingEdges(const std::vector<float>& v, double black, GroupBand& g
     // Where many passes make the band faint, vignetting alone may dim the last lines by
     // more than the band's step: there only a rise among the very last lines is doubted.
     const double reach = band > kClearStep * rest ? kGlowReach : kNearBottom;
-    if (wrapped && *start > extent - reach && l.bottom - rest < kFullShare * band) {
+    if (wrapped && start && *start > extent - reach && l.bottom - rest < kFullShare * band) {
         g.startFrom = start;
         start.reset();
     } else if (end && !wrapped && *end > extent - kNearBottom) {
@@ -314,6 +315,8 @@ GroupBand BandOfGroup(const std::vector<float>& v, double black, double least) {
     const Levels l = LevelsOf(v, black, g.start, g.end);
     g.ratio = std::isnan(l.in) || std::isnan(l.out) ? INFINITY : l.in / std::max(l.out, 1e-9);
     if (const auto near = RatioNearEdge(v, black, g.start, g.end)) g.ratio = *near;
+    // Clipped white holds the band's level down towards the rest's.
+    g.clipped = *std::max_element(v.begin(), v.end()) >= kClippedWhite;
     return g;
 }
 
@@ -382,6 +385,7 @@ std::optional<Band> BandAtStep(const WhiteProfile& profile, double least, double
         band.groups.push_back({g.x, absolute(g.start), absolute(g.end)});
     }
     std::vector<double> xs, starts, ends, lengths, ratios, startsFrom, endsFrom, startsTo, widths;
+    int clipped = 0;
     for (const GroupBand& g : found) {
         if (shapeOf(g) != shape) continue;
         startsTo.push_back(g.startTo.value_or(0));
@@ -392,12 +396,14 @@ std::optional<Band> BandAtStep(const WhiteProfile& profile, double least, double
         ends.push_back(g.end.value_or(extent));
         lengths.push_back(band.wraps ? extent - starts.back() + ends.back() : ends.back() - starts.back());
         ratios.push_back(g.ratio);
+        clipped += g.clipped;
         if (!std::isnan(g.endWidth)) widths.push_back(g.endWidth);
     }
     // Lines lit m + 1 times over lines lit m times.
     const double ratio = Median(ratios);
     band.ratio = ratio;
     band.endWidth = widths.empty() ? 0 : Median(widths);
+    band.clipped = clipped > 0;
     band.passes = ratio > 8 ? 0 : std::max(0, static_cast<int>(std::lround(1 / (ratio - 1))));
     const double middle = profile.width / 2.0;
     std::tie(band.start, band.startSlope) = FitLine(xs, starts, middle);

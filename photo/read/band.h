@@ -17,6 +17,10 @@ constexpr int kSamplesPerLine = 4;
 
 // Brightness down the screen: one row per sample (u = firstU + (row + 0.5) / 4), one column per
 // group of always-white screen columns, whose middles are given.
+// Linear light (1: the photo's full scale) at and above which clipping may have held
+// white down.
+constexpr double kClippedWhite = 0.97;
+
 struct WhiteProfile {
     cv::Mat1f values;
     std::vector<double> groupColumns;
@@ -35,6 +39,7 @@ struct GroupEdges {
 struct Band {
     int passes = 0;          // m: refreshes that lit the lines outside the band, as the levels say
     double ratio = INFINITY; // the band's level over the rest's: (m + 1) / m
+    bool clipped = false;    // white clipped: the ratio is only the least it may be
     bool wraps = false;      // from the bottom of the screen over the blanking to the top
     bool startAtTop = false; // the band begins at line 1: the shutter opened in the blanking (or on line 1)
     bool endAtBottom = false;

@@ -121,10 +121,12 @@ std::vector<int> PassCandidates(const cv::Mat1f& shares, const Band& band, doubl
     };
     // The counts whose ratio lies within the levels' own error of the measured one. The
     // slow light of the passes beside the edges only ever makes the band look dimmer.
+    // Clipped white holds the band's level down: its ratio is then only the least the true
+    // one may be, and bounds the count from above alone.
     auto countAt = [](double ratio) { return ratio > 1 ? 1 / (ratio - 1) : static_cast<double>(kMostPasses); };
     const double excess = std::max(0.0, band.ratio - 1), error = kRatioError + kGlowShare * excess;
     const double likeliest = excess * (1 + kGlowShare / 2);  // the glow's part taken as half its most
-    const int fewest = std::max(1, static_cast<int>(std::floor(countAt(band.ratio + error))));
+    const int fewest = band.clipped ? 1 : std::max(1, static_cast<int>(std::floor(countAt(band.ratio + error))));
     const int most = std::min(kMostPasses, std::max(fewest, static_cast<int>(std::ceil(countAt(band.ratio - kRatioError)))));
     struct Scored {
         int m;
@@ -133,7 +135,7 @@ std::vector<int> PassCandidates(const cv::Mat1f& shares, const Band& band, doubl
     std::vector<Scored> scored;
     double best = INFINITY;
     for (int m = fewest; m <= most; ++m) {
-        scored.push_back({m, misfit(m), std::abs(1.0 / m - likeliest) / error});
+        scored.push_back({m, misfit(m), band.clipped ? 0.0 : std::abs(1.0 / m - likeliest) / error});
         best = std::min(best, scored.back().misfit);
     }
     std::vector<Scored> open;
@@ -195,6 +197,7 @@ BandPhases PhasesOfBand(const cv::Mat1f& shares, const Band& band) {
     const double tilt = std::max(std::abs(band.startSlope), std::abs(band.endSlope)) * 250;
     const double margin = 0.75 + tilt;
     r.passCandidates = PassCandidates(shares, band, margin);
+    r.ranked = !band.clipped;
     const int m = r.passes = r.passCandidates.front();
     const auto atStart = CountsIn(shares, band.atStart, margin, m + 1);
     const auto atEnd = CountsIn(shares, band.atEnd, margin, m + 1);

@@ -17,6 +17,7 @@ namespace velmaro::photo {
 struct BandPhases {
     int passes = 0;  // refreshes that lit the lines outside the band, as the bars confirm the levels' guess
     std::vector<int> passCandidates;  // every count the photo allows, the likeliest (passes) first
+    bool ranked = true;               // whether the levels ranked them (not where white is clipped)
     std::optional<int> first, last;  // the phases at the opening and the closing
     int refreshes = 0;
     std::optional<int> repeatedPictures;

@@ -40,8 +40,8 @@ const char* const kLeafAssumedNote =
     "same and stretch or squash the band; if the camera has one, give --shutter slit and read a second photograph "
     "taken upside down with this one";
 constexpr double kPartShare = 0.1;         // of a bar's share, from black or white, that a part of a picture shows
-constexpr double kClippedWhite = 0.97;     // linear light (1: the photo's full scale) of white that clipping holds down
-constexpr double kManyShare = 0.8;         // of the lines that must show several pictures for a faint band to be looked for
+constexpr double kManyShare = 0.8;
+constexpr int kClippedBetween = 1;         // bars a line of several pictures keeps between black and white when clipped         // of the lines that must show several pictures for a faint band to be looked for
 constexpr double kSlitSlant = 4;           // lines across the screen: a band slanted more is a slit's
 constexpr double kSlitKept = 0.7;          // of a slit's edges that must follow its lines
 constexpr double kSlitSpread = 2;          // lines that they may stray by
@@ -170,8 +170,9 @@ bool WhiteClipped(const WhiteProfile& profile) {
     return known > 0 && clipped > known / 2;
 }
 
-// Whether most lines hold the light of several pictures: bars neither black nor white.
-bool ManyPictures(const cv::Mat1f& shares) {
+// Whether most lines hold the light of several pictures: bars neither black nor white,
+// all but one of them (or at least `between` where clipping may whiten the others).
+bool ManyPictures(const cv::Mat1f& shares, int least = kBars - 1) {
     int lines = 0, many = 0;
     for (int n = 0; n < shares.rows; ++n) {
         int between = 0, known = 0;
@@ -180,7 +181,7 @@ bool ManyPictures(const cv::Mat1f& shares) {
             ++known;
             between += shares(n, j) > kPartShare && shares(n, j) < 1 - kPartShare;
         }
-        if (known == kBars) ++lines, many += between >= kBars - 1;
+        if (known == kBars) ++lines, many += between >= least;
     }
     return lines > 0 && many > kManyShare * lines;
 }
@@ -297,7 +298,11 @@ void SettleOpenCount(const BandPhases& phases, const ReadOptions& options, Readi
     const double base = *r.exposureLines - phases.passes * *r.vtotal;
     std::vector<double> lines;
     for (int m : phases.passCandidates) lines.push_back(base + m * *r.vtotal);
-    const std::optional<double> chosen = ChooseAmong(lines, true, options, r);
+    const std::optional<double> chosen = ChooseAmong(lines, phases.ranked, options, r);
+    if (!chosen) {
+        r.exposureLines.reset(), r.uncertaintyLines.reset();
+        return;
+    }
     const int m = static_cast<int>(std::lround((*chosen - base) / *r.vtotal));
     if (r.refreshes) *r.refreshes += m - phases.passes;
     r.exposureLines = chosen;
@@ -418,6 +423,9 @@ void ReadCrt(const cv::Mat1b& sharp, const ScreenView& view, const Columns& colu
     r.firstPhase = phases.first, r.lastPhase = phases.last;
     r.refreshes = phases.refreshes, r.repeatedPictures = phases.repeatedPictures;
     r.notes.insert(r.notes.end(), phases.notes.begin(), phases.notes.end());
+    if (band.clipped && phases.passCandidates.size() > 1)
+        r.notes.push_back("the screen's white is clipped (the photograph is over-exposed): the band's level against the "
+                          "rest's does not show, and only the bars count the refreshes");
     const int m = phases.passes, h = layout.height;
     r.findings.startEdge = band.start, r.findings.endEdge = band.end;
     r.findings.startSlope = band.startSlope, r.findings.endSlope = band.endSlope;
@@ -524,6 +532,11 @@ void ReadLcd(const cv::Mat1b& sharp, const ScreenView& view, const Columns& colu
     r.uncertaintyLines = 2 * zone->lengthError + kResponseShare * zone->response + kSlowShare * slow + kEdgeSettling +
                          kScaleShare * zone->length;
     if (clipped) r.notes.push_back("the screen's white is clipped (the photograph is over-exposed): the panel's response is not read as it is");
+    if (!std::isfinite(*r.uncertaintyLines)) {
+        r.exposureLines.reset(), r.uncertaintyLines.reset();
+        r.notes.push_back("the changed bar's ramp does not fix the window's length");
+        return;
+    }
     r.responseLines = zone->response;
     r.firstPhase = zone->firstPhase;
     r.lastPhase = zone->lastPhase;
@@ -610,12 +623,15 @@ Reading ReadPositive(const Photo& photo, const ReadOptions& options) {
                             view.grids[0].lastU > layout.height - 20;
     const bool lcd = options.display ? *options.display == DisplayKind::kLcd : !band && fullScreen;
     r.display = lcd ? DisplayKind::kLcd : DisplayKind::kCrt;
-    // Over-exposed, the white shows no band of many passes, and nothing tells a CRT whose
-    // band it hides from an LCD open for many refreshes (a short LCD exposure leaves most
-    // lines one picture).
-    if (!band && WhiteClipped(profile) && !(options.display && lcd) && ManyPictures(sharesByLine())) {
-        r.notes.push_back("the screen's white is clipped (the photograph is over-exposed): a band lit by many passes "
-                          "cannot show, nor can a CRT be told from an LCD (give --display lcd for an LCD)");
+    // Over-exposed, the white holds lines lit m + 1 times no brighter than lines lit m times
+    // (where the rest of the screen is lit at all, m > 0), and shows no band of many
+    // passes: nothing then tells a CRT from an LCD open for many refreshes (a short LCD
+    // exposure leaves most lines one picture, which clipping does not change).
+    const bool clipped = WhiteClipped(profile);
+    if (clipped && !(options.display && lcd) &&
+        (band ? band->passes > 0 : ManyPictures(sharesByLine(), kClippedBetween))) {
+        r.notes.push_back("the screen's white is clipped (the photograph is over-exposed): lines lit once more than "
+                          "others show no brighter, nor can a CRT be told from an LCD (give --display lcd for an LCD)");
         return r;
     }
     const auto even = r.labelSeen && (lcd || !band) ? EvenShares(sharesByLine()) : std::nullopt;
@@ -623,7 +639,7 @@ Reading ReadPositive(const Photo& photo, const ReadOptions& options) {
         ReadWholeRefreshes(*even, layout, options, r);
     } else if (lcd) {
         if (!r.labelSeen) throw ReadError("the ruler's labels cannot be matched: the lines are not numbered");
-        ReadLcd(photo.sharp, view, columns, profile.black, layout, WhiteClipped(profile), r);
+        ReadLcd(photo.sharp, view, columns, profile.black, layout, clipped, r);
     } else if (band) {
         ReadCrt(photo.sharp, view, columns, *band, profile.black, layout, options, r);
     } else {
@@ -632,6 +648,11 @@ Reading ReadPositive(const Photo& photo, const ReadOptions& options) {
     if (r.labelSeen) {
         const double lit = band && !lcd ? (band->wraps ? band->end / 2 : (band->start + band->end) / 2) : layout.height / 2.0;
         r.findings.screenWidth = ScreenWidth(photo.sharp, view, layout, lit);
+    }
+    // An exposure is given with an uncertainty that holds, or not at all.
+    if (r.exposureLines && !(r.uncertaintyLines && std::isfinite(*r.uncertaintyLines) && std::isfinite(*r.exposureLines))) {
+        r.exposureLines.reset(), r.uncertaintyLines.reset();
+        r.notes.push_back("the exposure's uncertainty could not be told");
     }
     return r;
 }

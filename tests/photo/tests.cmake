@@ -20,6 +20,9 @@ photo_test(photo_simulation LIBRARIES photo_simulate
 # The reader's stages, each fed simulated photographs or made-up profiles.
 photo_test(photo_read_stages LIBRARIES photo_read photo_simulate SOURCES ${PHOTO_TESTS_DIR}/read_stages_test.cpp)
 
+# The reader from end to end on simulated photographs, each read against its truth.
+photo_test(photo_read_photos LIBRARIES photo_read photo_simulate SOURCES ${PHOTO_TESTS_DIR}/read_photos_test.cpp)
+
 # Reading files from anyone: decoding and the reader's refusals. The reader alone, with
 # the model: it builds without the simulator and the command line.
 photo_test(photo_read_files LIBRARIES photo_read
