@@ -1,7 +1,8 @@
 """Speed and memory of velmaro-photo on a 24-megapixel photograph, side by side with
-libjpeg-turbo's djpeg decoding the same file:
+libjpeg-turbo's djpeg decoding the same file, and a pair of such photographs (a slit
+along the scan, the second upside down) against reading the first alone:
     speed.py --program build/velmaro-photo --work DIR [--runs 7]
-Prints the median times, their ratio, and the reader's peak memory."""
+Prints the median times, their ratios, and the reader's peak memory."""
 
 import argparse
 import os
@@ -10,11 +11,12 @@ import subprocess
 import sys
 import time
 
-PHOTO = ["--photo-size", "6000x4000", "--scale", "4.6", "--rotation", "1.5", "--keystone-x", "0.03",
+PHOTO = ["--photo-size", "6000x4000", "--scale", "4.6", "--keystone-x", "0.03",
          "--full-well", "8000", "--read-noise", "6", "--quality", "92"]
+SLIT = ["--shutter", "focal-plane", "--travel-axis", "y", "--travel", "0.005", "--exposure", "1/250"]
 CASES = {
-    "CRT at 1/250 s": ["--exposure", "1/250"],
-    "LCD at 1/250 s": ["--display", "lcd", "--exposure", "1/250"],
+    "CRT at 1/250 s": ["--rotation", "1.5", "--exposure", "1/250"],
+    "LCD at 1/250 s": ["--rotation", "1.5", "--display", "lcd", "--exposure", "1/250"],
 }
 
 
@@ -56,6 +58,17 @@ def main():
         memory = peak_memory(read)
         print(f"| {name}, 6000x4000 JPEG ({os.path.getsize(photo) / 1e6:.1f} MB) | {simulate:.2f} s | "
               f"{djpeg * 1000:.0f} ms | {reading * 1000:.0f} ms | {reading / djpeg:.2f} | {memory / 1024:.0f} MiB |")
+    print()
+    print("| Pair | read the first | read the pair | pair / one reading | pair's peak memory |")
+    print("|---|---|---|---|---|")
+    first, second = (os.path.join(opts.work, name) for name in ("pair-upright-24mp.jpg", "pair-upside-down-24mp.jpg"))
+    timed([opts.program, "simulate", "--out", first, *PHOTO, *SLIT, "--rotation", "1.5"], 1)
+    timed([opts.program, "simulate", "--out", second, *PHOTO, *SLIT, "--rotation", "181.5", "--seed", "2"], 1)
+    one = timed([opts.program, "read", first, "--refresh", "85"], opts.runs)
+    pair = [opts.program, "read", first, second, "--refresh", "85"]
+    both = timed(pair, opts.runs)
+    print(f"| a 5 ms slit along the scan, 6000x4000 JPEGs | {one * 1000:.0f} ms | {both * 1000:.0f} ms | "
+          f"{both / one:.2f} | {peak_memory(pair) / 1024:.0f} MiB |")
     return 0
 
 
