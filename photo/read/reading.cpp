@@ -65,16 +65,23 @@ struct Located {
     std::optional<Numbering> numbering;
 };
 
-// The lit pieces with their grids; why none could be used when the list is empty.
-std::vector<Located> LocatePieces(const Photo& photo, const ScreenLayout& layout, const cv::Mat1f& rulerLinear) {
+struct LocatedPieces {
+    std::vector<Located> located;
+    int unread = 0;  // lit pieces as long as the others that show no ruler
+};
+
+// The lit pieces with their grids; why none could be used when there are none.
+LocatedPieces LocatePieces(const Photo& photo, const ScreenLayout& layout, const cv::Mat1f& rulerLinear) {
     const std::vector<Piece> pieces = FindLitRegions(photo.sharp);
     if (pieces.empty()) throw ReadError("no lit screen found in the photograph");
     const double longest = pieces[0].LongSide();
     std::vector<Located> located;
+    int unread = 0;
     std::string why = "no pattern found: the lit parts hold no ruler";
     for (std::size_t i = 0; i < pieces.size() && static_cast<int>(i) < kMostPieces; ++i) {
         const Piece& piece = pieces[i];
         if (piece.LongSide() < 0.6 * longest) continue;
+        ++unread;
         const auto rough = FindRuler(photo.sharp, piece, layout, rulerLinear);
         if (!rough) continue;
         if (rough->scale < kSmallestPitch) {
@@ -91,9 +98,10 @@ std::vector<Located> LocatePieces(const Photo& photo, const ScreenLayout& layout
             continue;
         }
         located.push_back({piece, *grid, NumberLines(photo.sharp, *grid, layout, rulerLinear)});
+        --unread;
     }
     if (located.empty()) throw ReadError(why);
-    return located;
+    return {located, unread};
 }
 
 WhiteProfile Profile(const cv::Mat1b& sharp, const ScreenView& view, const Columns& columns, double firstU, double lastU,
@@ -451,6 +459,12 @@ void ReadCrt(const cv::Mat1b& sharp, const ScreenView& view, const Columns& colu
         const bool linesAlongX = LinesAlongPhotoX(g.screenToPhoto, layout.width, (g.firstU + g.lastU) / 2);
         r.shutter = {ShutterKind::kSlit, SlitAxis(linesAlongX, sharp.size(), options, false), false};
         r.notes.push_back(kAlongScanNote);
+    } else if (std::abs(r.slantLines.value_or(0)) > kSlitSlant && options.shutter != ShutterKind::kLeaf && !slit) {
+        r.notes.push_back("the band slants by " + Format(std::abs(*r.slantLines)) + " lines, more than a leaf shutter's, "
+                          "but its edges are too unsteady to follow a slit's travel: the exposure is not read");
+    } else if (band.wraps && !slit && (!phases.first || !phases.last)) {
+        r.notes.push_back("the band runs through the blanking, and the bars do not show its two parts to be one pass: "
+                          "the exposure is not read");
     } else if (!r.labelSeen && needsTotal) {
         r.notes.push_back("the band holds no label and reaches the screen's edge: its place and length are not known");
     } else if (needsTotal && !r.vtotal) {
@@ -596,7 +610,8 @@ Reading ReadPositive(const Photo& photo, const ReadOptions& options) {
 
     const ScreenLayout layout = LayoutFor(options.width, options.height);
     const cv::Mat1f rulerLinear = RulerLinear(BuiltInRuler().grey);
-    const std::vector<Located> pieces = LocatePieces(photo, layout, rulerLinear);
+    const LocatedPieces found = LocatePieces(photo, layout, rulerLinear);
+    const std::vector<Located>& pieces = found.located;
     for (const Located& p : pieces) r.findings.pieces.push_back(p.piece.outline);
     const Columns columns = ColumnsFor(layout);
     const ScreenView view = Place(photo.sharp, pieces, columns, layout, r.labelSeen);
@@ -606,6 +621,13 @@ Reading ReadPositive(const Photo& photo, const ReadOptions& options) {
     }
     if (!r.labelSeen) r.notes.push_back("no label of the ruler is lit: the lines are not numbered");
     else r.orientation = OrientationOf(view.grids.front(), layout);
+    // Unnumbered, a band may end at the screen's top or bottom and go on through the
+    // blanking into the other lit part, which its length would then leave out.
+    if (!r.labelSeen && found.unread > 0) {
+        r.notes.push_back("another lit part of the screen shows no ruler, and without numbered lines the band may run "
+                          "into it through the blanking: the exposure is not read");
+        return r;
+    }
 
     double firstU = 0, lastU = layout.height;
     if (!r.labelSeen) firstU = std::floor(view.grids[0].firstU) - 8, lastU = std::ceil(view.grids[0].lastU) + 8;
@@ -644,6 +666,14 @@ Reading ReadPositive(const Photo& photo, const ReadOptions& options) {
         ReadCrt(photo.sharp, view, columns, *band, profile.black, layout, options, r);
     } else {
         r.notes.push_back("no lit band stands out on the screen");
+    }
+    // A band longer than two labels' spacing lights a label wherever it lies on the screen;
+    // none read means the labels could not be, and nothing then tells whether the band
+    // ends at the screen's top or bottom, or covers it whole, the blanking's share unseen.
+    if (!r.labelSeen && r.exposureLines && *r.exposureLines > 2 * kLabelStep + kLabelStep / 2) {
+        r.exposureLines.reset(), r.uncertaintyLines.reset(), r.candidateLines.clear();
+        r.notes.push_back("a band this long lights the ruler's labels, but none could be read: whether it ends at the "
+                          "screen's top or bottom cannot be told, and the exposure is not read");
     }
     if (r.labelSeen) {
         const double lit = band && !lcd ? (band->wraps ? band->end / 2 : (band->start + band->end) / 2) : layout.height / 2.0;
@@ -691,6 +721,14 @@ Reading ReadPair(const Photo& first, const Photo& second, const ReadOptions& opt
             throw ReadError(std::string(r == &a ? "the first" : "the second") + " photograph gives no band height: " +
                             (r->notes.empty() ? "no band" : r->notes.front()));
         if (r->display != DisplayKind::kCrt) throw ReadError("a pair is read on a CRT, whose band a slit stretches");
+        // Where a band meets the blanking, a leaf's photograph bounds what the blanking hid;
+        // a slit along the scan does not: the lines beyond the blanking were drawn while the
+        // slit was elsewhere and stay dark, however long the band went on. Two lit stretches
+        // read as one band through the blanking are the slit's two passes, not one.
+        if (r->startInBlanking || r->endInBlanking || r->refreshes.value_or(1) != 1)
+            throw ReadError(std::string("the band in the ") + (r == &a ? "first" : "second") +
+                            " photograph meets the screen's top or bottom, where a slit along the scan hides how long it "
+                            "is: take that photograph again with its band inside the screen");
     }
     if (a.findings.screenWidth && b.findings.screenWidth &&
         std::abs(*a.findings.screenWidth - *b.findings.screenWidth) > kSameScreen * options.width)

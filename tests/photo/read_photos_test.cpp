@@ -417,3 +417,22 @@ TEST(ReadPhotos, ASlowPartOfThePhosphorsGlowIsNoSecondRefresh) {
         ExpectExposure(shot.truth, r, name);
     }
 }
+
+TEST(ReadPhotos, ABandThroughTheBlankingWithNoLabelLitGivesNoConfidentNumber) {
+    // 18 lines at the screen's bottom, the 29 of the blanking, 20 at its top: neither lit
+    // part holds a label, so nothing numbers the lines or says the two are one band.
+    Scene s = SmallScreen(61);
+    s.startLine = 462;
+    s.exposure = 67 * s.timing.LinePeriod();
+    const Photographed shot = Take(s);
+    try {
+        const Reading r = ReadPhoto(shot.photo, OptionsFor(s));
+        if (r.exposureLines)
+            EXPECT_LE(std::abs(*r.exposureLines - shot.truth.exposureLines), r.uncertaintyLines.value_or(0))
+                << "truth " << shot.truth.exposureLines << " lines; " << Said(r);
+        else
+            EXPECT_FALSE(r.notes.empty()) << "no exposure and no note why";
+    } catch (const ReadError& error) {
+        SUCCEED() << error.what();
+    }
+}
