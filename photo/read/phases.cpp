@@ -19,6 +19,7 @@ constexpr double kShareError = 0.006;   // of a bar's share of the light: its no
 constexpr int kEvenBlock = 32;          // lines averaged together to see whether the shares change down the screen
 constexpr double kEvenShare = 0.03;     // of a bar's share, that such blocks may differ by where nothing changed
 constexpr double kSeenShare = 0.05;     // of the light, below which a phase was not seen (one refresh in 20 or fewer; over more, every phase shows about a fifth)
+constexpr double kGrownClear = 3;       // share errors by which the extra phase's growth must lead
 constexpr int kMostPasses = 400;        // refreshes in an exposure, at most (over 4 s at 100 Hz)
 
 // The one phase that `more` holds once more than `fewer`; nullopt when that is not so.
@@ -96,6 +97,25 @@ std::optional<PhaseCounts> CountsIn(const cv::Mat1f& shares, std::pair<double, d
 std::pair<double, double> BeyondTheGlow(std::pair<double, double> before) {
     const double clear = std::min(kGlowClear, (before.second - before.first) / 2);
     return {before.first, before.second - clear};
+}
+
+// The phase that one pass more added, from the shares' change alone: where a share's error
+// times the passes nears half a pass, neither side counts whole, yet the extra picture's
+// share still grows from the rest into the band by about 1 / (m + 1) more than any other's.
+std::optional<int> GrownPhase(const cv::Mat1f& shares, std::pair<double, double> inside,
+                              std::pair<double, double> outside, double margin, int m) {
+    const auto in = SharesIn(shares, inside, margin), out = SharesIn(shares, outside, margin);
+    if (m <= 0 || !in || !out) return std::nullopt;
+    const PhaseShares a = SharesOfPhases(*in), b = SharesOfPhases(*out);
+    std::array<double, kPhases> grown{};
+    for (int p = 0; p < kPhases; ++p) grown[p] = a[p] - b[p];
+    const int top = static_cast<int>(std::max_element(grown.begin(), grown.end()) - grown.begin());
+    double second = -INFINITY;
+    for (int p = 0; p < kPhases; ++p)
+        if (p != top) second = std::max(second, grown[p]);
+    const double gap = grown[top] - second;
+    if (gap < std::max(kGrownClear * kShareError, 0.5 / (m + 1))) return std::nullopt;
+    return top;
 }
 
 // A count of m passes stays open unless the bars fit it clearly worse than the best, beyond
@@ -205,6 +225,8 @@ BandPhases PhasesOfBand(const cv::Mat1f& shares, const Band& band) {
     const auto after = CountsIn(shares, band.afterEnd, margin, m);
     if (atStart && (m == 0 || before)) r.first = ExtraPhase(*atStart, before);
     if (atEnd && (m == 0 || after)) r.last = ExtraPhase(*atEnd, after);
+    if (!r.first) r.first = GrownPhase(shares, band.atStart, BeyondTheGlow(band.beforeStart), margin, m);
+    if (!r.last) r.last = GrownPhase(shares, band.atEnd, band.afterEnd, margin, m);
     OrderPhases(band, m, atStart, atEnd, r);
     r.refreshes = m + 1 + (band.wraps ? 1 : 0);
     if (r.refreshes <= kCountableRefreshes && atStart && (!band.wraps || r.last)) {

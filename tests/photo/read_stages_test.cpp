@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <numeric>
+#include <optional>
 #include <vector>
 
 #include "photo/model/codec.h"
@@ -14,6 +16,7 @@
 #include "photo/read/image.h"
 #include "photo/read/locate.h"
 #include "photo/read/numbering.h"
+#include "photo/read/phases.h"
 #include "photo/read/reading.h"
 #include "photo/read/zone.h"
 #include "photo/simulate/light.h"
@@ -215,6 +218,34 @@ TEST(Bars, SharesBecomePassesByPhase) {
     EXPECT_EQ((PhaseCounts{0, 0, 0, 0, 1}), CountPhases({0, 0, 0, 0}, 1).value());
     EXPECT_FALSE(CountPhases({0.0, 0.3, 0.5, 1.0}, 2)) << "0.3 of two passes is no whole pass";
     EXPECT_FALSE(CountPhases(bars, 0));
+}
+
+TEST(Phases, ManyPassesWhoseSharesCountNoWholePassStillShowThePhaseAdded) {
+    // Twelve passes outside the band, thirteen inside, from phase 2 to phase 4: the lines
+    // above the band miss the first pass, those below the last. The bars lose 8 % of their
+    // contrast, as blur takes it from their edges, so that no region counts whole passes.
+    const std::array<int, kPhases> inside{2, 2, 3, 3, 3}, above{2, 2, 2, 3, 3}, below{2, 2, 3, 3, 2};
+    auto barsOf = [](const std::array<int, kPhases>& counts) {
+        BarShares bars{};
+        const double passes = std::accumulate(counts.begin(), counts.end(), 0);
+        double upTo = 0;
+        for (int j = 0; j < kBars; ++j) bars[j] = 0.92 * (upTo += counts[j]) / passes + 0.04;
+        return bars;
+    };
+    cv::Mat1f shares(768, kBars);
+    for (int n = 0; n < 768; ++n) {
+        const BarShares bars = barsOf(n < 300 ? above : n < 500 ? inside : below);
+        for (int j = 0; j < kBars; ++j) shares(n, j) = static_cast<float>(bars[j]);
+    }
+    ASSERT_FALSE(CountPhases(barsOf(inside), 13)) << "the test's shares must count no whole passes";
+    Band band;
+    band.passes = 12, band.ratio = 13.0 / 12;
+    band.start = 300, band.end = 500, band.length = 200;
+    band.atStart = band.atEnd = {300, 500};
+    band.beforeStart = {100, 300}, band.afterEnd = {500, 700};
+    const BandPhases phases = PhasesOfBand(shares, band);
+    EXPECT_EQ(std::optional(2), phases.first) << "passes " << phases.passes;
+    EXPECT_EQ(std::optional(4), phases.last) << "passes " << phases.passes;
 }
 
 TEST(Reading, APatternTooSmallOrTooBlurredIsRefusedAndSaysWhich) {
