@@ -424,10 +424,10 @@ void ReadSlant(const Band& band, int width, Reading& r) {
     }
 }
 
-void ReadCrt(const cv::Mat1b& sharp, const ScreenView& view, const Columns& columns, const Band& band, double black,
+void ReadCrt(const cv::Mat1b& sharp, const ScreenView& view, const cv::Mat1f& shares, const Band& band,
              const ScreenLayout& layout, const ReadOptions& options, Reading& r) {
     // The bars: the band's lines hold one pass more than the rest's.
-    const BandPhases phases = PhasesOfBand(BarSharesByLine(sharp, view, columns, black, layout.height), band);
+    const BandPhases phases = PhasesOfBand(shares, band);
     r.firstPhase = phases.first, r.lastPhase = phases.last;
     r.refreshes = phases.refreshes, r.repeatedPictures = phases.repeatedPictures;
     r.notes.insert(r.notes.end(), phases.notes.begin(), phases.notes.end());
@@ -524,9 +524,7 @@ void ReadWholeRefreshes(const BarShares& shares, const ScreenLayout& layout, con
     r.slantLines = 0.0;
 }
 
-void ReadLcd(const cv::Mat1b& sharp, const ScreenView& view, const Columns& columns, double black,
-             const ScreenLayout& layout, bool clipped, Reading& r) {
-    const cv::Mat1f shares = BarSharesByLine(sharp, view, columns, black, layout.height);
+void ReadLcd(const cv::Mat1f& shares, const Columns& columns, const ScreenLayout& layout, bool clipped, Reading& r) {
     double barColumn = 0;
     int count = 0;
     for (const auto& bar : columns.bars)
@@ -661,9 +659,9 @@ Reading ReadPositive(const Photo& photo, const ReadOptions& options) {
         ReadWholeRefreshes(*even, layout, options, r);
     } else if (lcd) {
         if (!r.labelSeen) throw ReadError("the ruler's labels cannot be matched: the lines are not numbered");
-        ReadLcd(photo.sharp, view, columns, profile.black, layout, clipped, r);
+        ReadLcd(sharesByLine(), columns, layout, clipped, r);
     } else if (band) {
-        ReadCrt(photo.sharp, view, columns, *band, profile.black, layout, options, r);
+        ReadCrt(photo.sharp, view, sharesByLine(), *band, layout, options, r);
     } else {
         r.notes.push_back("no lit band stands out on the screen");
     }

@@ -1,5 +1,7 @@
 #include "photo/read/zone.h"
 
+#include <opencv2/core/utility.hpp>
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -146,13 +148,14 @@ std::vector<Window> FirstGuesses(const Lines& lines, double vtotal, double guess
     for (double factor : {0.6, 1.0, 1.6}) {
         const double length = std::clamp(guess * factor, 2.0, 6 * vtotal);
         const double step = std::clamp(length / 8, 2.0, 16.0);
-        for (int phase0 = 0; phase0 < kPhases; ++phase0) {
-            for (double start = 0; start < vtotal; start += step) {
-                const Window w{start, length, 0.02 * length, 0.02 * length, phase0};
-                scored.push_back({w, Cost(Residuals(lines, w, vtotal, kCoarseStride))});
-            }
-        }
+        for (int phase0 = 0; phase0 < kPhases; ++phase0)
+            for (double start = 0; start < vtotal; start += step)
+                scored.push_back({Window{start, length, 0.02 * length, 0.02 * length, phase0}, 0});
     }
+    // Hundreds of windows, each compared on every fourth line: over all the cores.
+    cv::parallel_for_(cv::Range(0, static_cast<int>(scored.size())), [&](const cv::Range& range) {
+        for (int i = range.start; i < range.end; ++i) scored[i].cost = Cost(Residuals(lines, scored[i].w, vtotal, kCoarseStride));
+    });
     const auto keep = std::min<std::size_t>(kFinalists, scored.size());
     std::partial_sort(scored.begin(), scored.begin() + keep, scored.end(),
                       [](const Scored& a, const Scored& b) { return a.cost < b.cost; });
