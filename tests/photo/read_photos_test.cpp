@@ -257,6 +257,19 @@ TEST(ReadPhotos, APairUprightAndUpsideDownGivesASlitAlongTheScanAndTwoAlikeAreRe
         ADD_FAILURE() << "the pair is refused: " << error.what();
     }
 
+    // A band that runs into the blanking hides how long it is: the lines drawn after the
+    // blanking, while the slit was elsewhere, stay dark however long the band went on.
+    Scene cut = upright;
+    cut.startLine = 340;  // stretched, the band reaches the screen's bottom
+    const Photographed cutFirst = Take(cut);
+    try {
+        const Reading pair = ReadPair(cutFirst.photo, second.photo, options);
+        ADD_FAILURE() << "a band cut by the screen's bottom read in a pair: " << Said(pair) << "; truth "
+                      << cutFirst.truth.exposureLines << " lines";
+    } catch (const ReadError& error) {
+        EXPECT_NE(std::string::npos, std::string(error.what()).find("top or bottom")) << error.what();
+    }
+
     // One photograph twice is no pair, nor are two of a leaf shutter, whose bands are alike.
     EXPECT_THROW(ReadPair(first.photo, first.photo, options), ReadError);
     Scene leaf = upright, leafTurned = turned;
