@@ -116,6 +116,7 @@ bool CurtainsRead(const Reading& r, const Scene& s, const Truth& t) {
 Outcome Judge(const Case& c, const Reading& r, const Truth& t) {
     Outcome o;
     o.read = r.exposureLines.has_value();
+    o.refused = !o.read;  // a reading that gives no exposure, with its note, refuses as an error does
     if (c.family == Family::kSlitAlongScan) {
         o.within = !o.read;
         o.special = o.within;

@@ -19,7 +19,7 @@ namespace {
 constexpr double kChanged = 0.1;          // a share this far from 0 and 1 shows a change
 constexpr int kSlopeReach = 4;            // lines on each side of a line whose bars' slope is taken
 constexpr double kGuessedBlanking = 0.05; // of the height, when the vertical total is not known
-constexpr int kCoarseStride = 4;          // lines between those the first search compares
+constexpr int kCoarseStride = 8;          // lines between those the first search compares
 constexpr int kFinalists = 2;             // first guesses fitted in full
 constexpr int kFitStride = 2;             // lines between those the full fit compares
 constexpr double kSmallestLevels = 0.5;   // the bars' black and white must lie this far apart
