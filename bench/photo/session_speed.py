@@ -30,7 +30,8 @@ def simulate(program, folder):
             numerator, denominator = marked.split("/")
             exposure = int(numerator) / int(denominator) * (1 + 0.03 * (shot - 1))
             if not os.path.exists(photo):
-                subprocess.run([program, "simulate", "--out", photo, *PHOTO, "--exposure", f"{exposure:.7f}",
+                subprocess.run([program, "simulate", "--out", photo, *PHOTO, "--rotation", "1.5",
+                                "--exposure", f"{exposure:.7f}",
                                 "--start-line", str(100 + 37 * shot + 11 * m), "--seed", str(m * SHOTS + shot + 1),
                                 "--exif-exposure", marked, "--exif-make", "Velmaro", "--exif-model", "Sim"],
                                check=True)
