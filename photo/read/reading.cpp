@@ -719,14 +719,6 @@ Reading ReadPair(const Photo& first, const Photo& second, const ReadOptions& opt
             throw ReadError(std::string(r == &a ? "the first" : "the second") + " photograph gives no band height: " +
                             (r->notes.empty() ? "no band" : r->notes.front()));
         if (r->display != DisplayKind::kCrt) throw ReadError("a pair is read on a CRT, whose band a slit stretches");
-        // Where a band meets the blanking, a leaf's photograph bounds what the blanking hid;
-        // a slit along the scan does not: the lines beyond the blanking were drawn while the
-        // slit was elsewhere and stay dark, however long the band went on. Two lit stretches
-        // read as one band through the blanking are the slit's two passes, not one.
-        if (r->startInBlanking || r->endInBlanking || r->refreshes.value_or(1) != 1)
-            throw ReadError(std::string("the band in the ") + (r == &a ? "first" : "second") +
-                            " photograph meets the screen's top or bottom, where a slit along the scan hides how long it "
-                            "is: take that photograph again with its band inside the screen");
     }
     if (a.findings.screenWidth && b.findings.screenWidth &&
         std::abs(*a.findings.screenWidth - *b.findings.screenWidth) > kSameScreen * options.width)
@@ -736,6 +728,16 @@ Reading ReadPair(const Photo& first, const Photo& second, const ReadOptions& opt
         const double turn = std::fmod(std::abs(a.orientation->rotationDeg - b.orientation->rotationDeg), 360.0);
         if (std::min(turn, 360 - turn) < 90)
             throw ReadError("the second photograph must be taken with the camera upside down against the first");
+    }
+    for (const Reading* r : {&a, &b}) {
+        // Where a band meets the blanking, a leaf's photograph bounds what the blanking hid;
+        // a slit along the scan does not: the lines beyond the blanking were drawn while the
+        // slit was elsewhere and stay dark, however long the band went on. Two lit stretches
+        // read as one band through the blanking are the slit's two passes, not one.
+        if (r->startInBlanking || r->endInBlanking || r->refreshes.value_or(1) != 1)
+            throw ReadError(std::string("the band in the ") + (r == &a ? "first" : "second") +
+                            " photograph meets the screen's top or bottom, where a slit along the scan hides how long it "
+                            "is: take that photograph again with its band inside the screen");
     }
     const double n1 = std::max(*a.exposureLines, *b.exposureLines), n2 = std::min(*a.exposureLines, *b.exposureLines);
     const double s1 = *a.exposureLines >= *b.exposureLines ? *a.uncertaintyLines : *b.uncertaintyLines;

@@ -270,6 +270,18 @@ TEST(ReadPhotos, APairUprightAndUpsideDownGivesASlitAlongTheScanAndTwoAlikeAreRe
         EXPECT_NE(std::string::npos, std::string(error.what()).find("top or bottom")) << error.what();
     }
 
+    // Nor are two photographs of different modes: the second screen is 1024 columns wide.
+    Scene wider = turned;
+    wider.timing = ResolveTiming(1024, 768, 85);
+    wider.placement.scale = 1.9;
+    const Photographed other = Take(wider);
+    try {
+        const Reading pair = ReadPair(first.photo, other.photo, options);
+        ADD_FAILURE() << "photographs of 640x480 and 1024x768 read as a pair: " << Said(pair);
+    } catch (const ReadError& error) {
+        SUCCEED() << error.what();  // the other layout's ruler is not found where this mode puts it
+    }
+
     // One photograph twice is no pair, nor are two of a leaf shutter, whose bands are alike.
     EXPECT_THROW(ReadPair(first.photo, first.photo, options), ReadError);
     Scene leaf = upright, leafTurned = turned;
