@@ -35,20 +35,6 @@ namespace {
 constexpr double kHonestShare = 0.95;
 constexpr double kLargestErrorInUncertainties = 3;
 
-// A pair is read by ReadPair(first, second, options), a Reading whose exposure and
-// uncertainty are the pair's and whose curtains are the slit's travel across the frame.
-// Until the reader has it, pairs are reported as not read yet.
-template <typename P, typename O>
-auto ReadPairIfAny(const P& first, const P& second, const O& options, int)
-    -> decltype(ReadPair(first, second, options), std::optional<Reading>()) {
-    return std::optional<Reading>(ReadPair(first, second, options));
-}
-template <typename P, typename O>
-std::optional<Reading> ReadPairIfAny(const P&, const P&, const O&, long) {
-    return std::nullopt;
-}
-constexpr const char* kPairsNotRead = "not read yet: the reader has no ReadPair(Photo, Photo, ReadOptions)";
-
 struct Outcome {
     bool refused = false, read = false, within = false;
     double error = NAN;           // exposure, lines
@@ -200,7 +186,6 @@ struct Tally {
         specialOf = 0, honest = 0, honestOf = 0;
     double worst = 0;  // largest error in units of the stated uncertainty
     std::vector<double> errors;
-    std::string note;
 
     void Add(const Outcome& o) {
         ++cases;
@@ -270,12 +255,7 @@ Outcome Run(const Case& c, const std::vector<Shot>& shots) {
     const ReadOptions options = OptionsFor(c);
     try {
         if (c.family != Family::kPair) return Judge(c, ReadPhoto(DecodePhoto(shots[0].bytes), options), shots[0].truth);
-        const auto reading = ReadPairIfAny(DecodePhoto(shots[0].bytes), DecodePhoto(shots[1].bytes), options, 0);
-        if (!reading) {
-            o.why = kPairsNotRead;
-            return o;
-        }
-        return Judge(c, *reading, shots[0].truth);
+        return Judge(c, ReadPair(DecodePhoto(shots[0].bytes), DecodePhoto(shots[1].bytes), options), shots[0].truth);
     } catch (const ReadError& error) {
         o.refused = true;
         o.why = error.what();
@@ -342,7 +322,6 @@ int main(int argc, char** argv) {
             const Outcome o = Run(c, shots);
             Tally& t = tallies[family];
             t.Add(o);
-            if (o.why == kPairsNotRead) t.note = "pairs: not read yet";
             const bool missed = !o.within || (o.placed && !*o.placed) || (o.phased && !*o.phased) ||
                                 (o.special && !*o.special) || (o.read && !(std::abs(o.error) <= o.uncertainty));
             if (verbose || (missed && !keep.empty())) {
@@ -365,12 +344,12 @@ int main(int argc, char** argv) {
     for (Family family : families) {
         const Tally& t = tallies[family];
         met = met && (checkHonesty ? t.Honest() : t.Met(family));
-        std::printf("| %s | %d | %d | %s | %s | %.0f %% | %s | %.2f | %.2f | %.2f | %s | %s | %s %s%s |\n",
+        std::printf("| %s | %d | %d | %s | %s | %.0f %% | %s | %.2f | %.2f | %.2f | %s | %s | %s %s |\n",
                     Name(family).c_str(), t.cases, t.read, Share(t.refused, t.cases).c_str(),
                     Share(t.within, t.cases).c_str(), 100 * Target(family), Share(t.honest, t.honestOf).c_str(),
                     t.worst, Percentile(t.errors, 0.5), Percentile(t.errors, 0.95), Share(t.placed, t.placedOf).c_str(),
                     Share(t.phased, t.phasedOf).c_str(), Share(t.special, t.specialOf).c_str(),
-                    SpecialName(family).c_str(), t.note.empty() ? "" : ("; " + t.note).c_str());
+                    SpecialName(family).c_str());
     }
     std::printf(
         "\nTargets: within tolerance as shown; within its uncertainty at least %.0f %%, and no error beyond %.0f "
