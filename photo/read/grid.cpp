@@ -209,11 +209,16 @@ double Modulation(const std::vector<PhaseTrack>& tracks) {
 }
 
 // Shifts every track of `fine` by whole periods of its mark to agree with the coarse mark's
-// tracks on the same side, which know u over a longer period.
+// tracks on the same side, which know u over a longer period: each measurement on its own
+// where the coarse track reaches it, for the fine mark's phases, a period apart every few
+// lines, unwrap wrongly from one to the next where the grid's first pitch is some per cent off.
 void AlignToCoarse(std::vector<PhaseTrack>& fine, const std::vector<PhaseTrack>& coarse, double period) {
     for (std::size_t i = 0; i < fine.size() && i < coarse.size(); ++i) {
         const PhaseTrack& reference = coarse[i].points.empty() ? coarse[i ^ 1] : coarse[i];
         AlignTrack(reference, fine[i], 0, period);
+        for (std::size_t k = 0; k < fine[i].points.size(); ++k)
+            if (const auto d = DeltaAt(reference, fine[i].points[k].value))
+                fine[i].deltas[k] -= period * std::round((fine[i].deltas[k] - *d) / period);
     }
 }
 

@@ -15,6 +15,11 @@ constexpr double kGlowClear = 25;       // lines above the band's start that may
 constexpr double kPreferGuess = 0.1;    // passes by which the bars must fit another count better
 constexpr double kRatioError = 0.005;   // of the levels' ratio, either way: what vignetting leaves of it
 constexpr double kGlowShare = 0.15;     // of (ratio - 1) that slow light cut short or glowing on may take from it
+// Lines over which a phosphor's fast light still falls (150 us at the fastest line rates):
+// the band's last lines lose that much of their extra pass's light when the shutter
+// closes, which in a short band is a large part of its level.
+constexpr double kFastDecayLines = 10;
+constexpr double kMostCut = 0.5;        // of the band's extra light, beyond which its level bounds the count from above alone
 constexpr double kShareError = 0.006;   // of a bar's share of the light: its noise and blur
 constexpr int kEvenBlock = 32;          // lines averaged together to see whether the shares change down the screen
 constexpr double kEvenShare = 0.03;     // of a bar's share, that such blocks may differ by where nothing changed
@@ -143,10 +148,14 @@ std::vector<int> PassCandidates(const cv::Mat1f& shares, const Band& band, doubl
     // slow light of the passes beside the edges only ever makes the band look dimmer.
     // Clipped white holds the band's level down: its ratio is then only the least the true
     // one may be, and bounds the count from above alone.
+    // So does a band so short that the decay cut short at its end takes much of its light.
     auto countAt = [](double ratio) { return ratio > 1 ? 1 / (ratio - 1) : static_cast<double>(kMostPasses); };
-    const double excess = std::max(0.0, band.ratio - 1), error = kRatioError + kGlowShare * excess;
-    const double likeliest = excess * (1 + kGlowShare / 2);  // the glow's part taken as half its most
-    const int fewest = band.clipped ? 1 : std::max(1, static_cast<int>(std::floor(countAt(band.ratio + error))));
+    const double cut = std::min(1.0, kFastDecayLines / std::max(band.length, 1.0));
+    const bool lowerBound = band.clipped || cut > kMostCut;
+    const double lost = lowerBound ? 0 : cut / (1 - cut);  // of the level seen, what the cut may have taken
+    const double excess = std::max(0.0, band.ratio - 1), error = kRatioError + (kGlowShare + lost) * excess;
+    const double likeliest = excess * (1 + kGlowShare / 2) / (1 - cut / 2);  // what is lost taken as half its most
+    const int fewest = lowerBound ? 1 : std::max(1, static_cast<int>(std::floor(countAt(band.ratio + error))));
     const int most = std::min(kMostPasses, std::max(fewest, static_cast<int>(std::ceil(countAt(band.ratio - kRatioError)))));
     struct Scored {
         int m;
@@ -155,7 +164,7 @@ std::vector<int> PassCandidates(const cv::Mat1f& shares, const Band& band, doubl
     std::vector<Scored> scored;
     double best = INFINITY;
     for (int m = fewest; m <= most; ++m) {
-        scored.push_back({m, misfit(m), band.clipped ? 0.0 : std::abs(1.0 / m - likeliest) / error});
+        scored.push_back({m, misfit(m), lowerBound ? 0.0 : std::abs(1.0 / m - likeliest) / error});
         best = std::min(best, scored.back().misfit);
     }
     std::vector<Scored> open;
