@@ -35,6 +35,7 @@ constexpr double kNearTop = 5;      // lines: a rise this near the screen's top 
 constexpr double kGlowReach = 100;   // lines: a pass's slow light lifts the lines this far before it by less than the least step
 constexpr double kClearStep = 0.2;   // of the rest's level: a band's step this large stands clear of vignetting
 constexpr double kNearBottom = 12;   // lines: an end this near the screen's bottom may be a close in the blanking
+constexpr double kUnlitRest = 0.1;   // of the brightest lines, below which the darkest were never lit
 
 // Where a group's band lies: its start edge (brighter below) and end edge (brighter above),
 // each nullopt where the band touches the screen's top or bottom.
@@ -49,6 +50,21 @@ struct GroupBand {
     bool clipped = false;              // some of its white at the photo's full scale
     double x = 0;
 };
+
+// The darkest of a group's lines (a low percentile, clear of the screen's own top and
+// bottom) as a share of its brightest: near 0 where some lines were never lit, at least
+// m / (m + 1), dimmed by vignetting, where every line was lit m times or more.
+double DarkestShare(const std::vector<float>& v, double black) {
+    if (v.size() <= 2 * kScreenEdge + 2) return 1;
+    std::vector<float> inside(v.begin() + kScreenEdge, v.end() - kScreenEdge);
+    const auto low = inside.begin() + static_cast<std::ptrdiff_t>(0.05 * inside.size());
+    const auto high = inside.begin() + static_cast<std::ptrdiff_t>(0.95 * inside.size());
+    std::nth_element(inside.begin(), low, inside.end());
+    const double dark = *low - black;
+    std::nth_element(inside.begin(), high, inside.end());
+    const double bright = *high - black;
+    return bright > 0 ? std::max(0.0, dark) / bright : 1;
+}
 
 // Line coordinate of sample j's middle.
 double U(double j) { return (j + 0.5) / kSamplesPerLine; }
@@ -354,6 +370,7 @@ std::optional<Band> BandAtStep(const WhiteProfile& profile, double least, double
         for (int j = 0; j < profile.values.rows; ++j) missing[g] += std::isnan(profile.values(j, g)) ? 1 : 0;
     const int fewest = *std::min_element(missing.begin(), missing.end());
     std::vector<GroupBand> found;
+    std::vector<double> darkest;
     int edgeless = 0;  // groups that show no edge but the screen's own
     for (int g = 0; g < groups; ++g) {
         if (missing[g] > fewest + kMissingSamples) continue;
@@ -365,7 +382,7 @@ std::optional<Band> BandAtStep(const WhiteProfile& profile, double least, double
         }
         GroupBand band = BandOfGroup(v, profile.black, least);
         band.x = profile.groupColumns[g];
-        if (band.start || band.end) found.push_back(band);
+        if (band.start || band.end) found.push_back(band), darkest.push_back(DarkestShare(v, profile.black));
         else ++edgeless;
     }
     if (found.empty()) return std::nullopt;
@@ -405,6 +422,9 @@ std::optional<Band> BandAtStep(const WhiteProfile& profile, double least, double
     band.endWidth = widths.empty() ? 0 : Median(widths);
     band.clipped = clipped > 0;
     band.passes = ratio > 8 ? 0 : std::max(0, static_cast<int>(std::lround(1 / (ratio - 1))));
+    // Lines left dark show that nothing lit the rest: the levels beside a steeply slanted
+    // band's edges, smeared over a group's columns, can look like a pass's.
+    if (Median(darkest) < kUnlitRest) band.passes = 0;
     const double middle = profile.width / 2.0;
     std::tie(band.start, band.startSlope) = FitLine(xs, starts, middle);
     std::tie(band.end, band.endSlope) = FitLine(xs, ends, middle);

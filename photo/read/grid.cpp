@@ -23,6 +23,10 @@ constexpr double kExtentSlack = 16;  // lines beyond the screen's height that a 
 constexpr double kFaintestMark = 0.04;  // a mark's amplitude over the mean below which its phase is noise
 constexpr double kEvenLight = 0.8;  // the two references' light over each other's, at least, for a row to count
 constexpr double kUnlit = 0.2;      // of a track's brightest reference: rows darker than this are not lit
+constexpr double kLongPiece = 2;       // long side over short, from which a piece's slant is followed
+constexpr double kLeastSpanShare = 0.25;  // of a track's columns that must show a measurement's whole span
+constexpr double kLeastSlope = 0.05;   // lines per column: a slant less than this is taken as level
+constexpr double kSteepestSlope = 3;   // ... and one more than this is not followed
 
 // A mark of the ruler that repeats down the lines: its columns on the left and, mirrored,
 // on the right, how many lines it repeats after, where in a period its light is
@@ -71,15 +75,17 @@ struct PhaseTrack {
 
 // Light of a row of one side at a column, between the side's two white references; NaN
 // where either is off the photo, or where they differ much: a band's edge passes between
-// them there, slanted, and the light across the mark is not known.
+// them there, and the light across the mark is not known. Under a band that a slit
+// slanted, `slope` lines down per column, the references are taken along the slant, at
+// the same place in the band as the column's row.
 double ReferenceLight(const cv::Mat1b& sharp, const cv::Matx33d& h, const ScreenLayout& layout, int side, double column,
-                      double u) {
+                      double u, double slope) {
     double light[2];
     for (int group = 0; group < 2; ++group) {
         double sum = 0;
         int count = 0;
         for (int x = kReferenceColumns[side][group][0]; x <= kReferenceColumns[side][group][1]; ++x) {
-            const double v = SampleAt(sharp, Apply(h, {layout.rulerLeft + x + 0.5, u}));
+            const double v = SampleAt(sharp, Apply(h, {layout.rulerLeft + x + 0.5, u + slope * (x + 0.5 - column)}));
             if (!std::isnan(v)) sum += v, ++count;
         }
         light[group] = count ? sum / count : NAN;
@@ -91,45 +97,61 @@ double ReferenceLight(const cv::Mat1b& sharp, const cv::Matx33d& h, const Screen
 }
 
 PhaseTrack TrackPhase(const cv::Mat1b& sharp, const cv::Matx33d& h, const ScreenLayout& layout, const Mark& mark,
-                      int side, int firstColumn, int lastColumn, double firstU, double lastU, int measurements) {
+                      int side, int firstColumn, int lastColumn, double firstU, double lastU, int measurements,
+                      double slope) {
     PhaseTrack track;
-    track.column = layout.rulerLeft + (firstColumn + lastColumn + 1) / 2.0;
+    const double column = (firstColumn + lastColumn + 1) / 2.0;
+    track.column = layout.rulerLeft + column;
     const double sampleStep = mark.period / mark.samples;
     const std::vector<double> us = Positions(firstU + sampleStep / 2, static_cast<int>((lastU - firstU) / sampleStep), sampleStep);
     if (us.empty()) return track;
     const int perSpan = static_cast<int>(std::lround(mark.span / sampleStep));
     const double step = std::max(mark.step, mark.period * std::ceil((lastU - firstU) / measurements / mark.period));
     const int stride = std::max(1, static_cast<int>(std::lround(step / sampleStep)));
+    const int columnStep = measurements < kMeasurements ? 2 : 1;  // every other column in the rounds that only settle the grid
+    // A sample at column x is normalised by the reference of the row at its place in a
+    // slanted band: `shift` rows from its own.
+    auto shift = [&](int x) { return static_cast<int>(std::lround(slope * (x + 0.5 - column) / sampleStep)); };
+    const int reach = std::max(std::abs(shift(firstColumn)), std::abs(shift(lastColumn)));
     // The reference light of the rows that measurements take, only.
-    std::vector<double> reference(us.size(), NAN);
+    std::vector<double> reference(us.size() + 2 * reach, NAN);
+    std::vector<bool> taken(reference.size(), false);
+    auto referenceAt = [&](int i) -> double& { return reference[i + reach]; };
     double brightest = 0;
     for (int from = 0; from + perSpan <= static_cast<int>(us.size()); from += stride)
-        for (int i = from; i < from + perSpan; ++i) {
-            if (!std::isnan(reference[i])) continue;
-            reference[i] = ReferenceLight(sharp, h, layout, side, (firstColumn + lastColumn + 1) / 2.0, us[i]);
-            if (!std::isnan(reference[i])) brightest = std::max(brightest, reference[i]);
-        }
+        for (int i = from; i < from + perSpan; ++i)
+            for (int x = firstColumn; x <= lastColumn; x += columnStep) {
+                const int j = i - shift(x);
+                if (taken[j + reach]) continue;
+                taken[j + reach] = true;
+                referenceAt(j) = ReferenceLight(sharp, h, layout, side, column, firstU + sampleStep * (j + 0.5), slope);
+                if (!std::isnan(referenceAt(j))) brightest = std::max(brightest, referenceAt(j));
+            }
     for (int from = 0; from + perSpan <= static_cast<int>(us.size()); from += stride) {
         std::complex<double> sum = 0;
         double level = 0, light = 0;
-        int count = 0, rows = 0;
-        for (int i = from; i < from + perSpan; ++i) {
-            if (!(reference[i] > kUnlit * brightest)) continue;
-            const std::complex<double> turn = std::polar(1.0, -2 * CV_PI * (us[i] - mark.brightest) / mark.period);
-            // Every other column in the rounds that only settle the grid.
-            for (int x = firstColumn; x <= lastColumn; x += measurements < kMeasurements ? 2 : 1) {
+        int count = 0;
+        for (int x = firstColumn; x <= lastColumn; x += columnStep) {
+            // A column counts only with its whole span lit: part of a period weighs its phase.
+            bool lit = true;
+            for (int i = from; i < from + perSpan && lit; ++i) lit = referenceAt(i - shift(x)) > kUnlit * brightest;
+            if (!lit) continue;
+            for (int i = from; i < from + perSpan; ++i) {
                 const double v = SampleAt(sharp, Apply(h, {layout.rulerLeft + x + 0.5, us[i]}));
                 if (std::isnan(v)) continue;
-                sum += v / reference[i] * turn;
-                level += v / reference[i];
+                const double r = referenceAt(i - shift(x));
+                const std::complex<double> turn = std::polar(1.0, -2 * CV_PI * (us[i] - mark.brightest) / mark.period);
+                sum += v / r * turn;
+                level += v / r;
+                light += r;
                 ++count;
             }
-            light += reference[i], ++rows;
         }
-        // A measurement needs its whole span lit: part of a period weighs its phase.
-        if (count == 0 || rows < perSpan) continue;
+        // Under a level band every column is lit or none; a slant may leave some.
+        if (count < kLeastSpanShare * perSpan * ((lastColumn - firstColumn) / columnStep + 1)) continue;
+        light /= count;
         const double amplitude = 2 * std::abs(sum) / count, mean = level / count;
-        track.levels.emplace_back(light / rows, mean > 0 ? amplitude / mean : 0);
+        track.levels.emplace_back(light, mean > 0 ? amplitude / mean : 0);
         if (mean <= 0 || amplitude < kFaintestMark * mean) continue;
         const double centre = (us[from] + us[from + perSpan - 1]) / 2;
         track.points.push_back({Apply(h, {track.column, centre}), centre, true, mark.weight});
@@ -176,12 +198,12 @@ void AlignTrack(const PhaseTrack& a, PhaseTrack& b, double expected, double peri
 // halves: the phase's change from one half to the next gives the grid's tilt, which then
 // decides how the far band's phases unwrap against the near one's.
 std::vector<PhaseTrack> MarkTracks(const cv::Mat1b& sharp, const cv::Matx33d& h, const ScreenLayout& layout,
-                                   const Mark& mark, double firstU, double lastU, int measurements) {
+                                   const Mark& mark, double firstU, double lastU, int measurements, double slope) {
     std::vector<PhaseTrack> tracks;
     for (int side = 0; side < 2; ++side) {
         const int first = mark.columns[side][0], last = mark.columns[side][1], middle = (first + last) / 2;
-        tracks.push_back(TrackPhase(sharp, h, layout, mark, side, first, middle, firstU, lastU, measurements));
-        tracks.push_back(TrackPhase(sharp, h, layout, mark, side, middle + 1, last, firstU, lastU, measurements));
+        tracks.push_back(TrackPhase(sharp, h, layout, mark, side, first, middle, firstU, lastU, measurements, slope));
+        tracks.push_back(TrackPhase(sharp, h, layout, mark, side, middle + 1, last, firstU, lastU, measurements, slope));
     }
     std::vector<double> tilts;  // lines of phase per column
     for (int band = 0; band < 2; ++band) {
@@ -272,9 +294,10 @@ std::optional<double> FindEdgeStrip(const std::vector<double>& values, double fi
     return moment / weight;
 }
 
-// The middles of the ruler's black edge strips, by the centroid of their darkness.
+// The middles of the ruler's black edge strips, by the centroid of their darkness; under a
+// slanted band, along the slant, where the light is even.
 std::vector<Constraint> EdgeConstraints(const cv::Mat1b& sharp, const cv::Matx33d& h, const ScreenLayout& layout,
-                                        double firstU, double lastU, int measurements) {
+                                        double firstU, double lastU, int measurements, double slope) {
     std::vector<Constraint> constraints;
     constexpr double kSearch = 12, kStep = 0.25;  // columns each way that the first guess may be off
     const double starts[2] = {-kSearch - (kBarStep - kBarWidth), Mirrored(kEdgeStripLast) - kSearch - kMarginLast};
@@ -288,8 +311,9 @@ std::vector<Constraint> EdgeConstraints(const cv::Mat1b& sharp, const cv::Matx33
                 const double x = starts[side] + i * kStep;
                 double sum = 0;
                 int used = 0;
+                const double along = slope * (x - middles[side]);
                 for (double u = centre - 0.75; u <= centre + 0.8; u += 0.5) {
-                    const double v = SampleAt(sharp, Apply(h, {layout.rulerLeft + x, u}));
+                    const double v = SampleAt(sharp, Apply(h, {layout.rulerLeft + x, u + along}));
                     if (!std::isnan(v)) sum += v, ++used;
                 }
                 if (used < 4) break;
@@ -298,8 +322,8 @@ std::vector<Constraint> EdgeConstraints(const cv::Mat1b& sharp, const cv::Matx33
             if (static_cast<int>(values.size()) < count) continue;
             const auto found = FindEdgeStrip(values, starts[side], kStep, side == 0 ? +1 : -1);
             if (!found) continue;
-            constraints.push_back({Apply(h, {layout.rulerLeft + *found, centre}), layout.rulerLeft + middles[side], false,
-                                   kEdgeWeight});
+            constraints.push_back({Apply(h, {layout.rulerLeft + *found, centre + slope * (*found - middles[side])}),
+                                   layout.rulerLeft + middles[side], false, kEdgeWeight});
         }
     }
     return constraints;
@@ -388,6 +412,43 @@ bool FitsTheScreen(const Piece& piece, const Grid& grid, const ScreenLayout& lay
     return oneSide && grid.lastU - grid.firstU <= layout.height + kExtentSlack;
 }
 
+// The u extent of the piece where it crosses the ruler's columns: a slanted band spans
+// many more lines across the screen than across the ruler, and the marks are measured
+// where the ruler is.
+std::pair<double, double> RulerExtent(const Piece& piece, const cv::Matx33d& screenToPhoto, const ScreenLayout& layout) {
+    const cv::Matx33d back = Inverse(screenToPhoto);
+    std::vector<cv::Point2d> outline;
+    for (const cv::Point2f& p : piece.outline) outline.push_back(Apply(back, {p.x, p.y}));
+    const double from = layout.rulerLeft, to = layout.rulerLeft + kRulerWidth;
+    double first = INFINITY, last = -INFINITY;
+    auto take = [&](double u) { first = std::min(first, u), last = std::max(last, u); };
+    for (std::size_t i = 0; i < outline.size(); ++i) {
+        const cv::Point2d a = outline[i], b = outline[(i + 1) % outline.size()];
+        if (a.x >= from && a.x <= to) take(a.y);
+        for (double x : {from, to})
+            if ((a.x - x) * (b.x - x) < 0) take(a.y + (b.y - a.y) * (x - a.x) / (b.x - a.x));
+    }
+    if (first > last) return LineExtent(piece, screenToPhoto);
+    return {first, last};
+}
+
+// Lines down per column of a long piece that slants across the lines, as the grid maps its
+// long axis; 0 for one that does not (a level band, or the whole screen).
+double SlopeOf(const Piece& piece, const cv::Matx33d& screenToPhoto) {
+    if (piece.LongSide() < kLongPiece * piece.ShortSide()) return 0;
+    cv::Point2f corners[4];
+    piece.box.points(corners);
+    // The long axis: from the middle of one short side to the other's.
+    const bool firstLong = cv::norm(corners[1] - corners[0]) > cv::norm(corners[2] - corners[1]);
+    const cv::Point2f a = firstLong ? (corners[1] + corners[2]) * 0.5f : (corners[0] + corners[1]) * 0.5f;
+    const cv::Point2f b = firstLong ? (corners[3] + corners[0]) * 0.5f : (corners[2] + corners[3]) * 0.5f;
+    const cv::Matx33d back = Inverse(screenToPhoto);
+    const cv::Point2d p = Apply(back, {a.x, a.y}), q = Apply(back, {b.x, b.y});
+    if (std::abs(q.x - p.x) < 1) return 0;
+    const double slope = (q.y - p.y) / (q.x - p.x);
+    return std::abs(slope) < kLeastSlope || std::abs(slope) > kSteepestSlope ? 0 : slope;
+}
+
 }  // namespace
 
 std::pair<double, double> LineExtent(const Piece& piece, const cv::Matx33d& screenToPhoto) {
@@ -406,10 +467,11 @@ std::optional<Grid> FitGrid(const cv::Mat1b& sharp, const Piece& piece, const Ro
     grid.screenToPhoto = rough.screenToPhoto;
     std::vector<Constraint> lines;
     for (int round = 0; round < kRounds; ++round) {
-        const auto [first, last] = LineExtent(piece, grid.screenToPhoto);
+        const auto [first, last] = RulerExtent(piece, grid.screenToPhoto, layout);
+        const double slope = SlopeOf(piece, grid.screenToPhoto);
         const int measurements = round + 1 < kRounds ? kFirstMeasurements : kMeasurements;
-        std::vector<PhaseTrack> tenths = MarkTracks(sharp, grid.screenToPhoto, layout, kTenths, first, last, measurements);
-        std::vector<PhaseTrack> stripes = MarkTracks(sharp, grid.screenToPhoto, layout, kStripes, first, last, measurements);
+        std::vector<PhaseTrack> tenths = MarkTracks(sharp, grid.screenToPhoto, layout, kTenths, first, last, measurements, slope);
+        std::vector<PhaseTrack> stripes = MarkTracks(sharp, grid.screenToPhoto, layout, kStripes, first, last, measurements, slope);
         grid.modulation = Modulation(stripes);
         lines.clear();
         const bool tenthsSeen = std::any_of(tenths.begin(), tenths.end(), [](const PhaseTrack& t) { return t.points.size() >= 2; });
@@ -420,7 +482,7 @@ std::optional<Grid> FitGrid(const cv::Mat1b& sharp, const Piece& piece, const Ro
         if (grid.modulation >= kFaintestStripes) AddConstraints(stripes, lines);
         grid.period = tenthsSeen ? kTenths.period : kStripes.period;
         std::vector<Constraint> all = lines;
-        const std::vector<Constraint> edges = EdgeConstraints(sharp, grid.screenToPhoto, layout, first, last, measurements);
+        const std::vector<Constraint> edges = EdgeConstraints(sharp, grid.screenToPhoto, layout, first, last, measurements, slope);
         all.insert(all.end(), edges.begin(), edges.end());
         auto solved = Solve(all, grid.screenToPhoto);
         if (!solved) return std::nullopt;

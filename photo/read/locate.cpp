@@ -35,6 +35,9 @@ constexpr int kHighPass = 15;              // columns: the ruler's profile compa
 // How far from a piece's middle the ruler's may lie, as a share of the piece's length: a
 // photo cropped to part of the screen, or a slanted band, puts it well off the middle.
 constexpr double kRulerOffCentre = 0.4;
+constexpr double kLongPiece = 2;       // long side over short, from which a slanted piece's slope is followed
+constexpr double kLeastShear = 0.05;   // lines per column: less is followed as if level
+constexpr double kSteepestShear = 3;   // ... more is too steep for a strip along the lines to follow
 
 // A profile less its moving mean over `reach` samples on each side: what correlates is the
 // ruler's fine structure, not how the light falls across it.
@@ -89,6 +92,62 @@ void MatchAt(const cv::Mat1f& profile, const cv::Mat1f& ruler, double scale, dou
         if (std::abs(left + kRulerWidth / 2.0 * scale - half) > reach || scores(0, k) <= best.score) continue;
         best = {scores(0, k), left, scale};
     }
+}
+
+// The slope of a long, slanted piece (a band that a slit drew across the lines), in
+// lines down per column along; 0 for a piece that runs along the lines, or one too short
+// or too steep to have a slope worth following.
+double Shear(const Piece& piece, cv::Point2d direction, cv::Point2d normal) {
+    if (piece.LongSide() < kLongPiece * piece.ShortSide()) return 0;
+    const double angle = piece.box.angle * CV_PI / 180;
+    cv::Point2d axis(std::cos(angle), std::sin(angle));
+    if (piece.box.size.height > piece.box.size.width) axis = {-axis.y, axis.x};
+    const double a = axis.dot(direction), b = axis.dot(normal);
+    if (std::abs(a) < 1e-9 || std::abs(b / a) > kSteepestShear || std::abs(b / a) < kLeastShear) return 0;
+    return b / a;
+}
+
+// The ruler's best match in a strip along one direction of the photo, taken as the lines',
+// sheared by `shear` across it.
+std::optional<RoughGrid> MatchAlong(const cv::Mat1b& sharp, const Piece& piece, cv::Point2d direction, double shear,
+                                    const cv::Mat1f& ruler, double smallest, const ScreenLayout& layout) {
+    const cv::Point2d centre(piece.box.center.x, piece.box.center.y);
+    const cv::Point2d normal(-direction.y, direction.x);
+    const cv::Point2d along = direction + normal * shear;
+    // How far the strip reaches across the lines: along the piece, not beyond it.
+    double across = 0, length = 0;
+    for (const cv::Point2f& p : piece.outline) {
+        const cv::Point2d d = cv::Point2d(p) - centre;
+        length = std::max(length, std::abs(d.dot(direction)));
+        across = std::max(across, std::abs(d.dot(normal) - shear * d.dot(direction)));
+    }
+    const double halfLength = shear == 0 ? 0.6 * piece.LongSide() : length + kRulerWidth;
+    const double halfHeight = std::clamp(0.7 * across, 2.0, 400.0);
+    const double rowStep = std::max(1.0, halfHeight / kStripRows);
+    const cv::Point2d origin = centre - along * halfLength - normal * halfHeight;
+    const cv::Mat1f strip = ResampleLinear(sharp, origin, along, normal * rowStep,
+                                           {static_cast<int>(2 * halfLength), static_cast<int>(2 * halfHeight / rowStep)});
+    const cv::Mat1f profile = LitProfile(strip);
+    const double reach = shear == 0 ? kRulerOffCentre * piece.LongSide() : length;
+    // Every scale coarsely, then the best few finely, at four sub-column phases.
+    std::vector<RulerMatch> coarse;
+    for (double scale = smallest; scale * kRulerWidth < 2 * halfLength; scale *= kCoarseStep) {
+        RulerMatch m;
+        MatchAt(profile, ruler, scale, 0, reach, m);
+        coarse.push_back(m);
+    }
+    std::sort(coarse.begin(), coarse.end(), [](const RulerMatch& a, const RulerMatch& b) { return a.score > b.score; });
+    RulerMatch found;
+    for (std::size_t i = 0; i < coarse.size() && static_cast<int>(i) < kFineCandidates && coarse[i].scale > 0; ++i)
+        for (double scale = coarse[i].scale / kCoarseStep; scale <= coarse[i].scale * kCoarseStep; scale *= kFineStep)
+            for (int phase = 0; phase < 4; ++phase) MatchAt(profile, ruler, scale, phase * scale / 4, reach, found);
+    if (found.score <= 0) return std::nullopt;
+    // Ruler column 0 begins at strip position found.left: screen column rulerLeft there; a
+    // line is guessed as high as a column is wide.
+    const cv::Point2d columnStep = direction * found.scale, lineStep = normal * found.scale;
+    const cv::Point2d zero = origin + normal * halfHeight + along * found.left - direction * (layout.rulerLeft * found.scale);
+    return RoughGrid{cv::Matx33d(columnStep.x, lineStep.x, zero.x, columnStep.y, lineStep.y, zero.y, 0, 0, 1), found.score,
+                     found.scale};
 }
 
 }  // namespace
@@ -216,61 +275,48 @@ std::vector<cv::Point2d> PatternAxes(const cv::Mat1b& sharp, const Piece& piece)
     return axes;
 }
 
-std::optional<RoughGrid> FindRuler(const cv::Mat1b& sharp, const Piece& piece, const ScreenLayout& layout,
-                                   const cv::Mat1f& rulerLinear) {
+std::vector<RoughGrid> FindRulers(const cv::Mat1b& sharp, const Piece& piece, const ScreenLayout& layout,
+                                  const cv::Mat1f& rulerLinear) {
     cv::Mat1f columns;
     cv::reduce(rulerLinear, columns, 0, cv::REDUCE_AVG);
     const cv::Mat1f ruler = HighPassed(columns, kHighPass);
-    const double halfLength = 0.6 * piece.LongSide();
-    const cv::Point2d centre(piece.box.center.x, piece.box.center.y);
-    std::optional<RoughGrid> best;
     // Along the lines: either axis of the pattern.
     const std::vector<cv::Point2d> axes = PatternAxes(sharp, piece);
     // No piece reaches further than the screen's diagonal (with room for keystone and the
     // columns' aspect): the ruler is no smaller than that allows.
     const double diagonal = std::hypot(layout.width, layout.height) * kLargestStretch;
     const double smallest = std::max(kSmallestScale, piece.LongSide() / diagonal);
+    // Each axis's best match, ranked: a less likely axis is tried where the likeliest do
+    // not show the ruler clearly, and ranks after them unless it matches clearly better
+    // (a thin band matches it about as well a few degrees off).
+    std::vector<std::pair<double, RoughGrid>> ranked;
+    double best = 0;
     for (std::size_t i = 0; i < axes.size(); ++i) {
-        const cv::Point2d& direction = axes[i];
-        // A less likely axis is tried where the likeliest does not show the ruler clearly,
-        // and must match it clearly better: a thin band matches it about as well a few
-        // degrees off.
-        if (i >= 2 && best && best->match >= kRulerClear) break;
-        const double better = i < 2 ? 0 : kClearlyBetter;
-        {
-            const cv::Point2d normal(-direction.y, direction.x);
-            // How far the strip reaches across the lines: along the piece, not beyond it.
-            double across = 0;
-            for (const cv::Point2f& p : piece.outline) across = std::max(across, std::abs((cv::Point2d(p) - centre).dot(normal)));
-            const double halfHeight = std::clamp(0.7 * across, 2.0, 400.0);
-            const double rowStep = std::max(1.0, halfHeight / kStripRows);
-            const cv::Point2d origin = centre - direction * halfLength - normal * halfHeight;
-            const cv::Mat1f strip = ResampleLinear(sharp, origin, direction, normal * rowStep,
-                                                   {static_cast<int>(2 * halfLength), static_cast<int>(2 * halfHeight / rowStep)});
-            const cv::Mat1f profile = LitProfile(strip);
-            const double reach = kRulerOffCentre * piece.LongSide();
-            // Every scale coarsely, then the best few finely, at four sub-column phases.
-            std::vector<RulerMatch> coarse;
-            for (double scale = smallest; scale * kRulerWidth < 2 * halfLength; scale *= kCoarseStep) {
-                RulerMatch m;
-                MatchAt(profile, ruler, scale, 0, reach, m);
-                coarse.push_back(m);
-            }
-            std::sort(coarse.begin(), coarse.end(), [](const RulerMatch& a, const RulerMatch& b) { return a.score > b.score; });
-            RulerMatch found;
-            for (std::size_t i = 0; i < coarse.size() && static_cast<int>(i) < kFineCandidates && coarse[i].scale > 0; ++i)
-                for (double scale = coarse[i].scale / kCoarseStep; scale <= coarse[i].scale * kCoarseStep; scale *= kFineStep)
-                    for (int phase = 0; phase < 4; ++phase) MatchAt(profile, ruler, scale, phase * scale / 4, reach, found);
-            if (found.score <= 0 || (best && found.score <= best->match + better)) continue;
-            // Ruler column 0 begins at strip position found.left: screen column rulerLeft there;
-            // a line is guessed as high as a column is wide.
-            const cv::Point2d columnStep = direction * found.scale, lineStep = normal * found.scale;
-            const cv::Point2d zero = origin + normal * halfHeight + direction * (found.left - layout.rulerLeft * found.scale);
-            best = RoughGrid{cv::Matx33d(columnStep.x, lineStep.x, zero.x, columnStep.y, lineStep.y, zero.y, 0, 0, 1),
-                             found.score, found.scale};
+        if (i >= 2 && best >= kRulerClear) break;
+        // A slanted band crosses the ruler far from its middle's rows: a strip that follows
+        // the band, sheared down the lines by its slope, holds the band's light in every
+        // column it spans; where the ruler lies near the middle, a level strip may show
+        // more of it.
+        const cv::Point2d normal(-axes[i].y, axes[i].x);
+        const double shear = Shear(piece, axes[i], normal);
+        for (double s : shear == 0 ? std::vector<double>{0} : std::vector<double>{shear, 0}) {
+            const auto found = MatchAlong(sharp, piece, axes[i], s, ruler, smallest, layout);
+            if (!found) continue;
+            best = std::max(best, found->match);
+            ranked.push_back({found->match - (i < 2 ? 0 : kClearlyBetter), *found});
         }
     }
-    return best;
+    std::stable_sort(ranked.begin(), ranked.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+    std::vector<RoughGrid> rulers;
+    for (const auto& [rank, grid] : ranked) rulers.push_back(grid);
+    return rulers;
+}
+
+std::optional<RoughGrid> FindRuler(const cv::Mat1b& sharp, const Piece& piece, const ScreenLayout& layout,
+                                   const cv::Mat1f& rulerLinear) {
+    const std::vector<RoughGrid> rulers = FindRulers(sharp, piece, layout, rulerLinear);
+    if (rulers.empty()) return std::nullopt;
+    return rulers.front();
 }
 
 }  // namespace velmaro::photo

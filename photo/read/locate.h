@@ -45,7 +45,12 @@ struct RoughGrid {
 
 // The ruler's column profile, looked for along both axes of the pattern at any scale: the
 // lines run along the axis where it is found. Which way is up, and which side is left, the
-// labels tell later.
+// labels tell later. Every axis's best match, the likeliest first: where a slanted band
+// matches it about as well along a wrong axis, the grid's fit tells them apart.
+std::vector<RoughGrid> FindRulers(const cv::Mat1b& sharp, const Piece& piece, const ScreenLayout& layout,
+                                  const cv::Mat1f& rulerLinear);
+
+// The likeliest of them.
 std::optional<RoughGrid> FindRuler(const cv::Mat1b& sharp, const Piece& piece, const ScreenLayout& layout,
                                    const cv::Mat1f& rulerLinear);
 

@@ -48,6 +48,10 @@ constexpr double kSlitSpread = 2;          // lines that they may stray by
 // Of a length measured down the screen, what the grid's scale may be off by there: the
 // lens's distortion, which no homography follows, bends the lines far from the ruler.
 constexpr double kScaleShare = 0.003;
+// ... and of a slit's exposure, read from edges followed across the whole screen to the
+// travel's middle, which may lie far from the ruler: the distortion bends the lines there
+// by up to some per cent of their spacing.
+constexpr double kSlitScaleShare = 0.01;
 constexpr double kMarkedReachStops = 1.0 / 3;  // how far a shutter's exposure may stray from its marked speed
 constexpr double kDecayShare = 0.3;        // of the end's fall, that the length may be off by
 constexpr double kSlowShare = 0.5;         // of the response beyond the window, that the window's length may be off by
@@ -82,23 +86,25 @@ LocatedPieces LocatePieces(const Photo& photo, const ScreenLayout& layout, const
         const Piece& piece = pieces[i];
         if (piece.LongSide() < 0.6 * longest) continue;
         ++unread;
-        const auto rough = FindRuler(photo.sharp, piece, layout, rulerLinear);
-        if (!rough) continue;
-        if (rough->scale < kSmallestPitch) {
-            why = "the pattern is too small to read lines: " + Format(rough->scale) + " photo pixels per screen line, under " +
-                  Format(kSmallestPitch) + " (photograph it with 2 or more)";
-            continue;
+        // The likeliest match of the ruler whose grid fits; a slanted band may match it
+        // about as well along a wrong axis, where no grid fits.
+        for (const RoughGrid& rough : FindRulers(photo.sharp, piece, layout, rulerLinear)) {
+            if (rough.scale < kSmallestPitch) {
+                why = "the pattern is too small to read lines: " + Format(rough.scale) + " photo pixels per screen line, under " +
+                      Format(kSmallestPitch) + " (photograph it with 2 or more)";
+                continue;
+            }
+            const auto grid = FitGrid(photo.sharp, piece, rough, layout);
+            if (!grid) {
+                // The ruler's columns show through blur that hides its ticks: then the
+                // pattern is there but too blurred to read.
+                if (rough.match > kRulerSeen) why = "the pattern is too blurred to read lines: the ruler's ticks cannot be told apart";
+                continue;
+            }
+            located.push_back({piece, *grid, NumberLines(photo.sharp, *grid, layout, rulerLinear)});
+            --unread;
+            break;
         }
-        // The ruler's columns show through blur that hides its ticks: then the pattern is
-        // there but too blurred to read.
-        const std::string blurred = "the pattern is too blurred to read lines: the ruler's ticks cannot be told apart";
-        const auto grid = FitGrid(photo.sharp, piece, *rough, layout);
-        if (!grid) {
-            if (rough->match > kRulerSeen) why = blurred;
-            continue;
-        }
-        located.push_back({piece, *grid, NumberLines(photo.sharp, *grid, layout, rulerLinear)});
-        --unread;
     }
     if (located.empty()) throw ReadError(why);
     return {located, unread};
@@ -323,7 +329,7 @@ void SettleOpenCount(const BandPhases& phases, const ReadOptions& options, Readi
 void ReadSlitBand(const SlitTravel& travel, Reading& r) {
     r.shutter = {ShutterKind::kSlit, travel.alongPhotoX ? TravelAxis::kPhotoX : TravelAxis::kPhotoY, true};
     r.exposureLines = travel.Exposure(travel.length / 2);
-    r.uncertaintyLines = 2 * std::hypot(travel.openError, travel.closeError) + kEdgeSettling + kScaleShare * *r.exposureLines;
+    r.uncertaintyLines = 2 * std::hypot(travel.openError, travel.closeError) + kEdgeSettling + kSlitScaleShare * *r.exposureLines;
     if (!r.linePeriod) return;
     const double line = *r.linePeriod;
     r.curtains.openingTravel = std::abs(travel.openSlope) * travel.length * line;

@@ -14,6 +14,7 @@ namespace {
 constexpr int kFewestEdges = 4;       // of each kind, for a line through them
 constexpr double kOutlier = 3;        // robust spreads beyond which an edge is left out
 constexpr double kLeastSpread = 0.5;  // lines: the spread taken at least, however well edges agree
+constexpr double kPassSlack = 2;      // lines beyond its passes' refreshes that a slit's exposure may seem to reach
 
 struct Edge {
     double place;  // along the travel's axis, photo pixels
@@ -110,6 +111,11 @@ std::optional<SlitTravel> FitSlit(const Band& band, const ScreenView& view, cv::
         shifts.push_back(part - vtotal * std::floor(part / vtotal) - part);
     }
     travel.closeAt += vtotal * std::round(Median(shifts) / vtotal) + passes * vtotal;
+    // Lines lit once more than the rest, m + 1 times, span the exposure less m refreshes: a
+    // slant steeper than a refresh across the screen may pair one lit stretch's opening
+    // with the next one's closing, which no exposure of m passes can show.
+    const double beyond = travel.Exposure(middle) - passes * vtotal;
+    if (beyond < -kPassSlack || beyond > vtotal + kPassSlack) return std::nullopt;
     travel.kept = std::min(open->kept, close->kept);
     travel.spread = std::max(open->spread, close->spread);
     travel.points = static_cast<int>(opens.size() + closes.size());

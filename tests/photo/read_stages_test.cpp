@@ -296,6 +296,31 @@ TEST(Phases, AShortBandsLevelOnlyBoundsTheCountFromAbove) {
         << "counts left open: " << counts;
 }
 
+TEST(Reading, ASteepSlantIsReadAlongItsBand) {
+    // A cloth shutter crossing the photo in 11 or 13 ms drops the band some 600 lines
+    // across the screen, through the blanking: the ruler shows only where a lit stretch
+    // crosses it, on a slant, far from the stretch's middle.
+    struct Case { double start, travel; };
+    for (Case c : {Case{550, 0.013}, Case{550, -0.011}, Case{200, 0.013}}) {
+        Scene s;
+        s.timing = ResolveTiming(800, 600, 85);
+        s.placement = {{2800, 2100}, 3.2, -2, 0, 0, {0, 0}};
+        s.optics.blur = 1.5;
+        s.exposure = 0.004;
+        s.startLine = c.start;
+        s.shutter = {true, c.travel};
+        const Photograph photograph = Simulate(BuiltInRuler(), s);
+        const Truth truth = TruthOf(s, photograph.screenToPhoto);
+        ReadOptions options;
+        options.width = 800, options.height = 600, options.refreshHz = 85;
+        const Reading r = ReadPhoto(DecodePhoto(EncodeImage(photograph.image, "jpg", 90)), options);
+        ASSERT_TRUE(r.exposureLines && r.uncertaintyLines) << "start " << c.start << ", travel " << c.travel;
+        const double error = *r.exposureLines - truth.exposureLines;
+        EXPECT_LE(std::abs(error), std::max(1.0, 0.01 * truth.exposureLines)) << "start " << c.start << ", travel " << c.travel;
+        EXPECT_LE(std::abs(error), *r.uncertaintyLines) << "start " << c.start << ", travel " << c.travel;
+    }
+}
+
 TEST(Reading, APatternTooSmallOrTooBlurredIsRefusedAndSaysWhich) {
     struct Case {
         double scale, blur;
