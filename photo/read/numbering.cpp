@@ -127,20 +127,6 @@ std::optional<Numbering> NumberLines(const cv::Mat1b& sharp, const Grid& grid, c
         return count ? sum / count : INFINITY;
     };
     auto byMismatch = [](const Candidate& a, const Candidate& b) { return a.mismatch < b.mismatch; };
-    // The photo is blurred: each offset is compared with the ruler blurred as much, or the
-    // sharp ruler's labels, smeared over their neighbours, may rank the right offset below
-    // ones that put a label beside empty rows.
-    std::vector<cv::Mat1f> rulers{rulerLinear};
-    for (double sigma : kBlurs) {
-        cv::Mat1f blurred;
-        cv::GaussianBlur(rulerLinear, blurred, cv::Size(0, 0), sigma);
-        rulers.push_back(blurred);
-    }
-    auto leastMismatch = [&](const Numbering& n, std::size_t stride) {
-        double least = INFINITY;
-        for (const cv::Mat1f& ruler : rulers) least = std::min(least, mismatch(ruler, n, stride));
-        return least;
-    };
     // Every offset that keeps the marks' lattice, each way up and each way round, on a
     // sample of the rows; then the best few on all of them. A screen turned upside down
     // numbers its lines backwards: the grid's lines L are the screen's offset - L + 1, its
@@ -159,22 +145,26 @@ std::optional<Numbering> NumberLines(const cv::Mat1b& sharp, const Grid& grid, c
             for (int offset = from; offset <= to; ++offset) {
                 if (((offset + (flipLines ? 1 : 0)) % grid.period + grid.period) % grid.period != 0) continue;
                 const Numbering n{offset, flipLines, flipColumns};
-                candidates.push_back({n, leastMismatch(n, stride)});
+                candidates.push_back({n, mismatch(rulerLinear, n, stride)});
             }
         }
     }
     if (candidates.empty()) return std::nullopt;
     std::sort(candidates.begin(), candidates.end(), byMismatch);
     candidates.resize(std::min<std::size_t>(candidates.size(), kFinalists));
-    // One blur for all of them, the photo's: the one that fits the best of them best.
-    double best = INFINITY;
-    const cv::Mat1f* sharpest = &rulers[0];
-    for (const Candidate& c : candidates)
-        for (const cv::Mat1f& ruler : rulers) {
-            const double m = mismatch(ruler, c.placing, 1);
-            if (m < best) best = m, sharpest = &ruler;
-        }
-    for (Candidate& c : candidates) c.mismatch = mismatch(*sharpest, c.placing, 1);
+    for (Candidate& c : candidates) c.mismatch = mismatch(rulerLinear, c.placing, 1);
+    std::sort(candidates.begin(), candidates.end(), byMismatch);
+    // The photo is blurred: compare with the ruler blurred as much, which lets the labels
+    // tell the offsets apart more clearly.
+    double best = candidates[0].mismatch;
+    cv::Mat1f sharpest = rulerLinear;
+    for (double sigma : kBlurs) {
+        cv::Mat1f blurred;
+        cv::GaussianBlur(rulerLinear, blurred, cv::Size(0, 0), sigma);
+        const double m = mismatch(blurred, candidates[0].placing, 1);
+        if (m < best) best = m, sharpest = blurred;
+    }
+    for (Candidate& c : candidates) c.mismatch = mismatch(sharpest, c.placing, 1);
     std::sort(candidates.begin(), candidates.end(), byMismatch);
     Numbering numbering = candidates[0].placing;
     numbering.mismatch = candidates[0].mismatch;
