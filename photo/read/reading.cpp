@@ -323,6 +323,20 @@ void SettleOpenCount(const BandPhases& phases, const ReadOptions& options, Readi
     r.repeatedPictures.reset();
 }
 
+// Lines that a slanted band's edge moves by across half a group of columns, where the
+// group's light is taken: a quarter of its move from one group to the next (modulo a
+// refresh, for an edge that wraps between them).
+double SmearAcrossGroup(const Band& band, double vtotal) {
+    std::vector<double> moves;
+    for (std::size_t i = 1; i < band.groups.size(); ++i) {
+        const GroupEdges &a = band.groups[i - 1], &b = band.groups[i];
+        if (!a.start || !b.start) continue;
+        const double move = *b.start - *a.start;
+        moves.push_back(std::abs(move - vtotal * std::round(move / vtotal)));
+    }
+    return moves.empty() ? 0 : Median(moves) / 4;
+}
+
 // A slit across the lines: the exposure at every place of the photo from the curtains'
 // lines, and each curtain's time across the photo; the exposure is that at the middle of
 // the travel.
@@ -452,8 +466,9 @@ void ReadCrt(const cv::Mat1b& sharp, const ScreenView& view, const cv::Mat1f& sh
                                                               : FitSlit(band, view, sharp.size(), layout.width, vtotal, m);
     const bool slanted = r.slantLines && std::abs(*r.slantLines) > std::max(kSlitSlant, travel ? 6 * travel->openError : 0.0);
     // A slit's edges follow its lines; where many stray, an edge was misread or unwrapped
-    // onto the wrong refresh, and the travel is not known.
-    const bool travelKnown = travel && travel->kept >= kSlitKept && travel->spread <= kSlitSpread;
+    // onto the wrong refresh, and the travel is not known. A steep slant moves the edge
+    // across a group's own columns, by as much as they may stray besides.
+    const bool travelKnown = travel && travel->kept >= kSlitKept && travel->spread <= kSlitSpread + SmearAcrossGroup(band, vtotal);
     const bool slit = travelKnown && options.shutter != ShutterKind::kLeaf && (slanted || options.shutter == ShutterKind::kSlit);
     const bool alongScan = options.shutter == ShutterKind::kSlit && SlitAlongScan(view, layout, sharp.size(), options, slanted);
     const bool needsTotal = m > 0 || band.wraps || band.startAtTop || band.endAtBottom || (slit && travel->closeAt > vtotal);

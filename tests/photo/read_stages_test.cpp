@@ -321,6 +321,26 @@ TEST(Reading, ASteepSlantIsReadAlongItsBand) {
     }
 }
 
+TEST(Reading, ARollingReadoutSlantedByMoreThanARefreshIsRead) {
+    // A phone on its side, reading out in 30 ms: the band drops some 1150 lines across the
+    // screen, over 1.4 lines a column, so that its edges move several lines across each
+    // group of columns whose light is taken.
+    Scene s;
+    s.timing = ResolveTiming(800, 600, 72);
+    s.placement = {{2400, 3200}, 3.2, 272, 0, 0, {0, 0}};
+    s.optics.blur = 1.2;
+    s.exposure = 0.006;
+    s.startLine = 300;
+    s.shutter.slit = true, s.shutter.rolling = true, s.shutter.travel = 0.030, s.shutter.axis = SlitAxis::kY;
+    const Photograph photograph = Simulate(BuiltInRuler(), s);
+    const Truth truth = TruthOf(s, photograph.screenToPhoto);
+    ReadOptions options;
+    options.width = 800, options.height = 600, options.refreshHz = 72;
+    const Reading r = ReadPhoto(DecodePhoto(EncodeImage(photograph.image, "jpg", 90)), options);
+    ASSERT_TRUE(r.exposureLines && r.uncertaintyLines) << (r.notes.empty() ? "" : r.notes.back());
+    EXPECT_NEAR(truth.exposureLines, *r.exposureLines, std::min(*r.uncertaintyLines, 0.01 * truth.exposureLines));
+}
+
 TEST(Reading, APatternTooSmallOrTooBlurredIsRefusedAndSaysWhich) {
     struct Case {
         double scale, blur;
