@@ -86,19 +86,23 @@ LocatedPieces LocatePieces(const Photo& photo, const ScreenLayout& layout, const
         const Piece& piece = pieces[i];
         if (piece.LongSide() < 0.6 * longest) continue;
         ++unread;
-        // The likeliest match of the ruler whose grid fits; a slanted band may match it
-        // about as well along a wrong axis, where no grid fits.
-        for (const RoughGrid& rough : FindRulers(photo.sharp, piece, layout, rulerLinear)) {
+        // The likeliest match of the ruler whose grid fits: a slanted band may match it
+        // about as well along a wrong axis, where no grid fits. Where none fits, the
+        // likeliest says why; a less likely one says nothing of the photograph.
+        const std::vector<RoughGrid> rulers = FindRulers(photo.sharp, piece, layout, rulerLinear);
+        for (std::size_t k = 0; k < rulers.size(); ++k) {
+            const RoughGrid& rough = rulers[k];
             if (rough.scale < kSmallestPitch) {
-                why = "the pattern is too small to read lines: " + Format(rough.scale) + " photo pixels per screen line, under " +
-                      Format(kSmallestPitch) + " (photograph it with 2 or more)";
+                if (k == 0)
+                    why = "the pattern is too small to read lines: " + Format(rough.scale) + " photo pixels per screen line, under " +
+                          Format(kSmallestPitch) + " (photograph it with 2 or more)";
                 continue;
             }
             const auto grid = FitGrid(photo.sharp, piece, rough, layout);
             if (!grid) {
                 // The ruler's columns show through blur that hides its ticks: then the
                 // pattern is there but too blurred to read.
-                if (rough.match > kRulerSeen) why = "the pattern is too blurred to read lines: the ruler's ticks cannot be told apart";
+                if (k == 0 && rough.match > kRulerSeen) why = "the pattern is too blurred to read lines: the ruler's ticks cannot be told apart";
                 continue;
             }
             located.push_back({piece, *grid, NumberLines(photo.sharp, *grid, layout, rulerLinear)});
