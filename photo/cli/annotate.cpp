@@ -31,6 +31,25 @@ void EdgeLine(cv::Mat& image, const cv::Matx33d& grid, double u, double slope, i
     cv::line(image, ToPixel(left), ToPixel(right), kEdgeColour, thickness, cv::LINE_AA);
 }
 
+// A slit's edge, which may slant through the blanking and come back from the screen's
+// top: drawn where it crosses the screen, a refresh of `vtotal` lines apart.
+void WrappedEdgeLine(cv::Mat& image, const cv::Matx33d& grid, double u, double slope, int width, int height,
+                     double vtotal, int thickness) {
+    const double middle = width / 2.0;
+    if (std::abs(slope) < 1e-9 || vtotal <= 0) return EdgeLine(image, grid, u, slope, width, thickness);
+    const double lowest = std::min(u - slope * middle, u + slope * middle), highest = std::max(u - slope * middle, u + slope * middle);
+    for (int k = static_cast<int>(std::floor((lowest - height) / vtotal)); k <= static_cast<int>(std::ceil(highest / vtotal)); ++k) {
+        // Columns where the edge, a refresh k earlier, lies on the screen.
+        double a = middle + (k * vtotal - u) / slope, b = middle + (k * vtotal + height - u) / slope;
+        if (a > b) std::swap(a, b);
+        a = std::max(a, 0.0), b = std::min(b, static_cast<double>(width));
+        if (a >= b) continue;
+        const cv::Point2d from = Apply(grid, {a, u + slope * (a - middle) - k * vtotal});
+        const cv::Point2d to = Apply(grid, {b, u + slope * (b - middle) - k * vtotal});
+        cv::line(image, ToPixel(from), ToPixel(to), kEdgeColour, thickness, cv::LINE_AA);
+    }
+}
+
 }  // namespace
 
 cv::Mat Annotate(const cv::Mat& original, const Reading& r) {
@@ -80,13 +99,15 @@ cv::Mat Annotate(const cv::Mat& original, const Reading& r) {
                         const std::string& curtain, const std::string& what, double below) {
             if (!u) return;
             const cv::Matx33d& grid = gridFor(*u);
-            EdgeLine(image, grid, *u, slope, r.width, 2 * thickness);
+            if (slit) WrappedEdgeLine(image, grid, *u, slope, r.width, r.height, r.vtotal.value_or(0), 2 * thickness);
+            else EdgeLine(image, grid, *u, slope, r.width, 2 * thickness);
             std::string text = slit ? curtain : "";
             if (phase) text += (text.empty() ? "" : ", ") + what + " phase " + std::to_string(*phase);
             if (text.empty()) return;
             // A slit's edges slant: their labels sit on them, where the band lights the screen.
             const double column = slit ? 0.3 * r.width : phaseColumn;
-            const double there = *u + slope * (column - r.width / 2.0);
+            double there = *u + slope * (column - r.width / 2.0);
+            if (slit && r.vtotal) there -= *r.vtotal * std::floor(there / *r.vtotal);
             const cv::Point at = ToPixel(Apply(grid, {column, there + below}));
             Label(image, text, at, textScale, kEdgeColour);
         };

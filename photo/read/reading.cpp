@@ -437,6 +437,25 @@ double EdgeInColumn(const SlitTravel& travel, const ScreenView& view, double col
     return u;
 }
 
+// A slit's edges at the screen's middle column and their slopes, and the band's slant,
+// from the curtains' lines: the groups' own edges, fitted as lines down the screen, lose
+// the slope where a steep band wraps between them.
+void PlaceSlitEdges(const SlitTravel& travel, const ScreenView& view, const Band& band, int width, double vtotal,
+                    Reading& r) {
+    const double centre = width / 2.0, reach = width / 4.0;
+    auto slope = [&](double u, bool opening) {
+        const cv::Matx33d& h = view.For(u).screenToPhoto;
+        const cv::Point2d a = Apply(h, {centre - reach, u}), b = Apply(h, {centre + reach, u});
+        const double places = travel.alongPhotoX ? b.x - a.x : b.y - a.y;
+        return (opening ? travel.openSlope : travel.closeSlope) * places / (2 * reach) - kActiveLineShare / width;
+    };
+    r.findings.startEdge = EdgeInColumn(travel, view, centre, width, vtotal, true, band.start);
+    r.findings.endEdge = EdgeInColumn(travel, view, centre, width, vtotal, false, band.end);
+    r.findings.startSlope = slope(*r.findings.startEdge, true);
+    r.findings.endSlope = slope(*r.findings.endEdge, false);
+    r.slantLines = (r.findings.startSlope + r.findings.endSlope) / 2 * width + kActiveLineShare;
+}
+
 // The band's slant: the slit's, or that of the edges across the screen. The beam reaches
 // column X kActiveLineShare X / width of a line late, so even under a leaf shutter the
 // edges rise by that much across the screen; the rest is the slant.
@@ -474,6 +493,7 @@ void ReadCrt(const cv::Mat1b& sharp, const ScreenView& view, const cv::Mat1f& sh
     // across a group's own columns, by as much as they may stray besides.
     const bool travelKnown = travel && travel->kept >= kSlitKept && travel->spread <= kSlitSpread + SmearAcrossGroup(band, vtotal);
     const bool slit = travelKnown && options.shutter != ShutterKind::kLeaf && (slanted || options.shutter == ShutterKind::kSlit);
+    if (slit) PlaceSlitEdges(*travel, view, band, layout.width, vtotal, r);
     const bool alongScan = options.shutter == ShutterKind::kSlit && SlitAlongScan(view, layout, sharp.size(), options, slanted);
     const bool needsTotal = m > 0 || band.wraps || band.startAtTop || band.endAtBottom || (slit && travel->closeAt > vtotal);
     if (slanted && options.shutter != ShutterKind::kLeaf && !travelKnown) {

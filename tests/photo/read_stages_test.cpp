@@ -318,6 +318,9 @@ TEST(Reading, ASteepSlantIsReadAlongItsBand) {
         const double error = *r.exposureLines - truth.exposureLines;
         EXPECT_LE(std::abs(error), std::max(1.0, 0.01 * truth.exposureLines)) << "start " << c.start << ", travel " << c.travel;
         EXPECT_LE(std::abs(error), *r.uncertaintyLines) << "start " << c.start << ", travel " << c.travel;
+        ASSERT_TRUE(r.slantLines);
+        EXPECT_NEAR(truth.slantLines, *r.slantLines, std::max(3.0, 0.1 * std::abs(truth.slantLines)))
+            << "start " << c.start << ", travel " << c.travel;
     }
 }
 
