@@ -23,7 +23,6 @@ constexpr double kExtentSlack = 16;  // lines beyond the screen's height that a 
 constexpr double kFaintestMark = 0.04;  // a mark's amplitude over the mean below which its phase is noise
 constexpr double kEvenLight = 0.8;  // the two references' light over each other's, at least, for a row to count
 constexpr double kUnlit = 0.2;      // of a track's brightest reference: rows darker than this are not lit
-constexpr double kLongPiece = 2;       // long side over short, from which a piece's slant is followed
 constexpr double kLeastSpanShare = 0.25;  // of a track's columns that must show a measurement's whole span
 constexpr double kLeastSlope = 0.05;   // lines per column: a slant less than this is taken as level
 constexpr double kSteepestSlope = 3;   // ... and one more than this is not followed
@@ -435,15 +434,10 @@ std::pair<double, double> RulerExtent(const Piece& piece, const cv::Matx33d& scr
 // Lines down per column of a long piece that slants across the lines, as the grid maps its
 // long axis; 0 for one that does not (a level band, or the whole screen).
 double SlopeOf(const Piece& piece, const cv::Matx33d& screenToPhoto) {
-    if (piece.LongSide() < kLongPiece * piece.ShortSide()) return 0;
-    cv::Point2f corners[4];
-    piece.box.points(corners);
-    // The long axis: from the middle of one short side to the other's.
-    const bool firstLong = cv::norm(corners[1] - corners[0]) > cv::norm(corners[2] - corners[1]);
-    const cv::Point2f a = firstLong ? (corners[1] + corners[2]) * 0.5f : (corners[0] + corners[1]) * 0.5f;
-    const cv::Point2f b = firstLong ? (corners[3] + corners[0]) * 0.5f : (corners[2] + corners[3]) * 0.5f;
+    if (!piece.Elongated()) return 0;
+    const auto [from, to] = piece.LongAxisEnds();
     const cv::Matx33d back = Inverse(screenToPhoto);
-    const cv::Point2d p = Apply(back, {a.x, a.y}), q = Apply(back, {b.x, b.y});
+    const cv::Point2d p = Apply(back, from), q = Apply(back, to);
     if (std::abs(q.x - p.x) < 1) return 0;
     const double slope = (q.y - p.y) / (q.x - p.x);
     return std::abs(slope) < kLeastSlope || std::abs(slope) > kSteepestSlope ? 0 : slope;

@@ -35,7 +35,6 @@ constexpr int kHighPass = 15;              // columns: the ruler's profile compa
 // How far from a piece's middle the ruler's may lie, as a share of the piece's length: a
 // photo cropped to part of the screen, or a slanted band, puts it well off the middle.
 constexpr double kRulerOffCentre = 0.4;
-constexpr double kLongPiece = 2;       // long side over short, from which a slanted piece's slope is followed
 constexpr double kLeastShear = 0.05;   // lines per column: less is followed as if level
 constexpr double kSteepestShear = 3;   // ... more is too steep for a strip along the lines to follow
 
@@ -98,11 +97,9 @@ void MatchAt(const cv::Mat1f& profile, const cv::Mat1f& ruler, double scale, dou
 // lines down per column along; 0 for a piece that runs along the lines, or one too short
 // or too steep to have a slope worth following.
 double Shear(const Piece& piece, cv::Point2d direction, cv::Point2d normal) {
-    if (piece.LongSide() < kLongPiece * piece.ShortSide()) return 0;
-    const double angle = piece.box.angle * CV_PI / 180;
-    cv::Point2d axis(std::cos(angle), std::sin(angle));
-    if (piece.box.size.height > piece.box.size.width) axis = {-axis.y, axis.x};
-    const double a = axis.dot(direction), b = axis.dot(normal);
+    if (!piece.Elongated()) return 0;
+    const auto [from, to] = piece.LongAxisEnds();
+    const double a = (to - from).dot(direction), b = (to - from).dot(normal);
     if (std::abs(a) < 1e-9 || std::abs(b / a) > kSteepestShear || std::abs(b / a) < kLeastShear) return 0;
     return b / a;
 }
@@ -151,6 +148,14 @@ std::optional<RoughGrid> MatchAlong(const cv::Mat1b& sharp, const Piece& piece, 
 }
 
 }  // namespace
+
+std::pair<cv::Point2d, cv::Point2d> Piece::LongAxisEnds() const {
+    const double angle = box.angle * CV_PI / 180;
+    cv::Point2d axis(std::cos(angle), std::sin(angle));
+    if (box.size.height > box.size.width) axis = {-axis.y, axis.x};
+    const cv::Point2d centre(box.center.x, box.center.y);
+    return {centre - axis * (LongSide() / 2), centre + axis * (LongSide() / 2)};
+}
 
 cv::Mat1f RulerLinear(const cv::Mat1b& rulerGrey) {
     const cv::Mat1f table(1, 256, const_cast<float*>(LinearOf8Bit().data()));

@@ -9,6 +9,7 @@
 #include <array>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "photo/model/pictures.h"
@@ -23,6 +24,10 @@ struct Piece {
 
     double LongSide() const { return std::max(box.size.width, box.size.height); }
     double ShortSide() const { return std::min(box.size.width, box.size.height); }
+    // At least twice as long as it is thick: a band that a slit may have slanted.
+    bool Elongated() const { return LongSide() >= 2 * ShortSide(); }
+    // The ends of its long axis: the middles of its short sides.
+    std::pair<cv::Point2d, cv::Point2d> LongAxisEnds() const;
 };
 
 // Lit regions of the sharp channel, largest first; none when nothing stands out from

@@ -86,6 +86,16 @@ WhiteProfile MadeProfile(double start, double end, double level, double base, do
     return p;
 }
 
+// The bars' shares of a line lit `counts` times in each phase, with `kept` of their
+// contrast (blur takes the rest from their edges, evenly towards grey).
+BarShares BarsOf(const std::array<int, kPhases>& counts, double kept = 1) {
+    BarShares bars{};
+    const double passes = std::accumulate(counts.begin(), counts.end(), 0);
+    double upTo = 0;
+    for (int j = 0; j < kBars; ++j) bars[j] = kept * (upTo += counts[j]) / passes + (1 - kept) / 2;
+    return bars;
+}
+
 }  // namespace
 
 TEST(Grid, FollowsTheScreenUnderRotationAndKeystone) {
@@ -244,13 +254,7 @@ TEST(Phases, ManyPassesWhoseSharesCountNoWholePassStillShowThePhaseAdded) {
     // above the band miss the first pass, those below the last. The bars lose 8 % of their
     // contrast, as blur takes it from their edges, so that no region counts whole passes.
     const std::array<int, kPhases> inside{2, 2, 3, 3, 3}, above{2, 2, 2, 3, 3}, below{2, 2, 3, 3, 2};
-    auto barsOf = [](const std::array<int, kPhases>& counts) {
-        BarShares bars{};
-        const double passes = std::accumulate(counts.begin(), counts.end(), 0);
-        double upTo = 0;
-        for (int j = 0; j < kBars; ++j) bars[j] = 0.92 * (upTo += counts[j]) / passes + 0.04;
-        return bars;
-    };
+    auto barsOf = [](const std::array<int, kPhases>& counts) { return BarsOf(counts, 0.92); };
     cv::Mat1f shares(768, kBars);
     for (int n = 0; n < 768; ++n) {
         const BarShares bars = barsOf(n < 300 ? above : n < 500 ? inside : below);
@@ -272,13 +276,7 @@ TEST(Phases, AShortBandsLevelOnlyBoundsTheCountFromAbove) {
     // 3. The phosphor's light of the last pass, cut short on the band's last lines, leaves
     // it 8 % brighter than the rest instead of 25 %: a level that alone would ask ten or more.
     const std::array<int, kPhases> inside{1, 1, 1, 1, 1}, above{1, 1, 1, 1, 0}, below{1, 1, 1, 0, 1};
-    auto barsOf = [](const std::array<int, kPhases>& counts) {
-        BarShares bars{};
-        const double passes = std::accumulate(counts.begin(), counts.end(), 0);
-        double upTo = 0;
-        for (int j = 0; j < kBars; ++j) bars[j] = (upTo += counts[j]) / passes;
-        return bars;
-    };
+    auto barsOf = [](const std::array<int, kPhases>& counts) { return BarsOf(counts); };
     cv::Mat1f shares(768, kBars);
     for (int n = 0; n < 768; ++n) {
         const BarShares bars = barsOf(n < 544 ? above : n < 551 ? inside : below);
