@@ -1,5 +1,5 @@
 // Accuracy of the reader on simulated photographs: photo_accuracy [--per-family N]
-// [--first K] [--family KEY]... [--check | --check-honesty] [--verbose] [--keep DIR]
+// [--first K] [--family KEY]... [--check | --check-honesty] [--verbose] [--keep DIR [--keep-all]]
 // Each case is simulated, encoded as its file would be, decoded and read; the reading
 // is held against the truth with each family's tolerance, and against the uncertainty it
 // states, and a table is printed. With --check the exit status is 1 when a family misses
@@ -285,7 +285,7 @@ int main(int argc, char** argv) {
     int perFamily = 60;
     std::uint64_t first = 0;
     std::vector<std::string> only;
-    bool check = false, checkHonesty = false, verbose = false;
+    bool check = false, checkHonesty = false, verbose = false, keepAll = false;
     std::string keep;
     std::string keys;
     for (Family family : AllFamilies()) keys += (keys.empty() ? "" : ", ") + Key(family);
@@ -296,6 +296,7 @@ int main(int argc, char** argv) {
     app.add_flag("--check-honesty", checkHonesty, "Exit with 1 when a family's readings miss by more than they state");
     app.add_flag("--verbose", verbose, "A line for every case");
     app.add_option("--keep", keep, "Folder for the photographs and truths of cases missed");
+    app.add_flag("--keep-all", keepAll, "Keep every case's photographs and truths, not only the missed");
     CLI11_PARSE(app, argc, argv);
     std::vector<Family> families;
     for (const std::string& key : only) {
@@ -331,7 +332,7 @@ int main(int argc, char** argv) {
                             o.phased && !*o.phased ? " phase" : "", o.special && !*o.special ? " special" : "",
                             o.why.c_str());
             }
-            if (missed && !keep.empty()) Keep(keep, c, n, shots);
+            if ((missed || keepAll) && !keep.empty()) Keep(keep, c, n, shots);
         }
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
