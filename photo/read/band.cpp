@@ -36,6 +36,20 @@ constexpr double kGlowReach = 100;   // lines: a pass's slow light lifts the lin
 constexpr double kClearStep = 0.2;   // of the rest's level: a band's step this large stands clear of vignetting
 constexpr double kNearBottom = 12;   // lines: an end this near the screen's bottom may be a close in the blanking
 constexpr double kUnlitRest = 0.1;   // of the brightest lines, below which the darkest were never lit
+// Telling an opening on the screen's first lines from one in the blanking:
+constexpr double kTopWindow = 14;          // lines at the screen's top whose light is fitted
+constexpr double kShortestTemplate = 30;   // lines: in a shorter band the two edges' light overlaps
+constexpr double kTopEdgeSlack = 1;        // lines: how far off the grid may place the screen's top
+constexpr double kLeastBlur = 0.2, kMostBlur = 1.3;  // lines: the beam spot and the lens together
+constexpr double kLeastGlowScale = 0.5, kMostGlowScale = 2;  // the top's light over the end's
+constexpr double kEarliestGlowStart = -3, kLatestGlowStart = 15;  // start crossings looked at
+// Steps (lines) of the search over the edge's place, the blur and the start.
+constexpr double kTopEdgeStep = 0.2, kTopBlurStep = 0.1, kCoarseStartStep = 0.25, kFineStartStep = 0.05;
+constexpr double kThinnestEdgePart = 6;    // lines: a part of a band too thin to show its level at the screen's edge
+constexpr double kEdgeLevelReach = 8;      // lines from the screen's edge within which that level is taken
+constexpr double kMostScreenStretch = 0.03;  // of the height: what distortion may make of it, beyond which an edge was misread
+constexpr double kFitsClearlyBetter = 15;  // misfit ratio: what noise and the edge's model leave below it
+constexpr double kLeastSeenGlow = 0.005;   // of the band's level: a misfit smaller than noise and vignetting's
 
 // Where a group's band lies: its start edge (brighter below) and end edge (brighter above),
 // each nullopt where the band touches the screen's top or bottom.
@@ -49,6 +63,10 @@ struct GroupBand {
     double endWidth = NAN;             // lines from 3/4 to 1/4 of the end's fall
     bool clipped = false;              // some of its white at the photo's full scale
     double x = 0;
+    // Where this group shows the screen's own top and bottom, lit by a band over the
+    // blanking: the grid of a thin part, numbered by the other part, may place them some
+    // lines off far from the ruler.
+    std::optional<double> screenTop, screenBottom;
 };
 
 // The darkest of a group's lines (a low percentile, clear of the screen's own top and
@@ -137,6 +155,102 @@ Levels LevelsOf(const std::vector<float>& v, double black, std::optional<double>
     return l;
 }
 
+// The profile's value at line coordinate u, between its samples; its ends held beyond.
+double InterpolateAt(const std::vector<float>& v, double u) {
+    const double p = std::clamp(u * kSamplesPerLine - 0.5, 0.0, static_cast<double>(v.size() - 1));
+    const int j = std::min(static_cast<int>(p), static_cast<int>(v.size()) - 2);
+    const double f = p - j;
+    return v[j] * (1 - f) + v[j + 1] * f;
+}
+
+// The screen's own top edge, blurred: the share of a line's light that a place u lines
+// below it keeps, the edge lying at `edge` and the blur a Gaussian of `blur` lines.
+double ScreenEdgeShare(double u, double edge, double blur) { return 0.5 * std::erfc((edge - u) / (blur * std::sqrt(2.0))); }
+
+// The screen's top edge as the grid may place it and the photo may blur it.
+std::vector<std::vector<double>> TopEdgeMasks(int samples) {
+    std::vector<std::vector<double>> masks;
+    for (double edge = -kTopEdgeSlack; edge <= kTopEdgeSlack + 1e-9; edge += kTopEdgeStep)
+        for (double blur = kLeastBlur; blur <= kMostBlur + 1e-9; blur += kTopBlurStep) {
+            std::vector<double> mask(samples);
+            for (int j = 0; j < samples; ++j) mask[j] = ScreenEdgeShare(U(j), edge, blur);
+            masks.push_back(std::move(mask));
+        }
+    return masks;
+}
+
+double Dot(const std::vector<double>& a, const std::vector<double>& b) {
+    double sum = 0;
+    for (std::size_t i = 0; i < a.size(); ++i) sum += a[i] * b[i];
+    return sum;
+}
+
+// The least squared misfit of the top's light to a * mask (an opening in the blanking: the
+// blurred screen edge alone) ...
+double EdgeAloneMisfit(const std::vector<double>& top, const std::vector<std::vector<double>>& masks) {
+    double best = INFINITY;
+    const double tt = Dot(top, top);
+    for (const auto& mask : masks) {
+        const double mm = Dot(mask, mask), tm = Dot(top, mask);
+        if (mm > 0) best = std::min(best, tt - tm * tm / mm);
+    }
+    return best;
+}
+
+// ... and to mask * (a - b * end), end the end's light moved up by the band's length (an
+// opening on the screen); b, the top's light over the end's, may differ from 1 by what
+// vignetting and the slow light still falling short near the end make of it.
+double GlowMisfit(const std::vector<double>& top, const std::vector<double>& end, const std::vector<std::vector<double>>& masks) {
+    double best = INFINITY;
+    const double tt = Dot(top, top);
+    std::vector<double> shaped(top.size());
+    for (const auto& mask : masks) {
+        for (std::size_t j = 0; j < top.size(); ++j) shaped[j] = mask[j] * end[j];
+        const double mm = Dot(mask, mask), ms = Dot(mask, shaped), ss = Dot(shaped, shaped);
+        const double tm = Dot(top, mask), ts = Dot(top, shaped), det = mm * ss - ms * ms;
+        if (!(det > 0)) continue;
+        const double a = (ss * tm - ms * ts) / det, b = -(mm * ts - ms * tm) / det;
+        if (b < kLeastGlowScale || b > kMostGlowScale) continue;
+        best = std::min(best, tt - a * tm + b * ts);
+    }
+    return best;
+}
+
+// Where the shutter opened, for a band that reaches the screen's top: a line scanned d
+// before the opening keeps the light that a line scanned d before the closing loses, so
+// the end's light, turned over and moved up by the band's length, is the light at the
+// start, blurred alike; at the top the screen's own blurred edge cuts it. An opening in
+// the blanking leaves the top lit evenly but for that edge. The start's crossing (as the
+// end's is taken) where the glow before an opening on the screen fits the top clearly
+// better than the edge alone; nullopt where the two fit alike (an opening in the blanking,
+// or on the first lines, whose glow the edge's blur hides).
+std::optional<double> StartFromEnd(const std::vector<float>& v, double black, double end) {
+    const int samples = static_cast<int>(kTopWindow * kSamplesPerLine);
+    const double extent = static_cast<double>(v.size()) / kSamplesPerLine;
+    if (end < kShortestTemplate || end + kTopWindow + 1 > extent) return std::nullopt;
+    std::vector<double> top(samples);
+    for (int j = 0; j < samples; ++j) top[j] = v[j] - black;
+    const auto masks = TopEdgeMasks(samples);
+    const double alone = EdgeAloneMisfit(top, masks);
+    auto misfitAt = [&](double start) {
+        std::vector<double> moved(samples);
+        for (int j = 0; j < samples; ++j) moved[j] = InterpolateAt(v, U(j) + end - start) - black;
+        return GlowMisfit(top, moved, masks);
+    };
+    double best = INFINITY, at = 0;
+    for (double start = kEarliestGlowStart; start <= kLatestGlowStart; start += kCoarseStartStep)
+        if (const double m = misfitAt(start); m < best) best = m, at = start;
+    const double coarse = at;
+    for (double start = coarse - kCoarseStartStep; start <= coarse + kCoarseStartStep + 1e-9; start += kFineStartStep)
+        if (const double m = misfitAt(start); m < best) best = m, at = start;
+    // Where the edge alone leaves less than the least glow that shows, nothing tells them apart.
+    const double level = *std::max_element(top.begin(), top.end());
+    const double unseen = samples * std::pow(kLeastSeenGlow * level, 2);
+    // A crossing within the reach of the screen's edge is glow that its blur may stand for.
+    if (!(alone > kFitsClearlyBetter * best + unseen) || at <= kTopEdgeSlack) return std::nullopt;
+    return at;
+}
+
 // The screen's last lines tell an edge near them from one in the blanking. A window that
 // opened on the screen lit the lines after its start fully; one that opened in the
 // blanking left the last lines only the glow of their scan before it, short of the band's
@@ -152,10 +266,16 @@ void SettleBlankingEdges(const std::vector<float>& v, double black, GroupBand& g
     const double rest = std::isnan(l.out) ? 0 : l.out, band = l.in - rest;
     if (band <= 0) return;
     const bool wrapped = start && end && *end < *start;
-    // A rise within the blur of the screen's top is the screen's own edge: the band begins
-    // at the top, the shutter having opened up to those lines into the refresh. So is a
-    // fall within the blur of its bottom: the shutter closed from those lines on.
-    if (start && *start < kNearTop) g.startTo = start, start.reset();
+    // A rise near the screen's top is its own edge (the shutter opened in the blanking, or
+    // so early in the refresh that the blur hides it) unless the end's light shows the glow
+    // before an opening there. A fall within the blur of the bottom is the screen's edge:
+    // the shutter closed from those lines on.
+    if (!wrapped && end && (!start || *start < kNearTop)) {
+        if (const auto placed = StartFromEnd(v, black, *end)) start = placed;
+        else if (start) g.startTo = start, start.reset();
+    } else if (start && *start < kNearTop) {
+        g.startTo = start, start.reset();
+    }
     if (end && *end > extent - kNearTop) g.endFrom = end, end.reset();
     // Where many passes make the band faint, vignetting alone may dim the last lines by
     // more than the band's step: there only a rise among the very last lines is doubted.
@@ -170,6 +290,44 @@ void SettleBlankingEdges(const std::vector<float>& v, double black, GroupBand& g
             dark = v[j] - black - rest < kDarkShare * band;
         if (!dark) g.endFrom = end, end.reset();
     }
+}
+
+// A group's light down the screen: its samples, and the few beyond the first and last
+// (empty where not sampled).
+struct GroupLight {
+    std::vector<float> v, above, below;
+};
+
+// Where a part of the band that reaches the screen's top (or bottom) meets the dark
+// beyond it: there every line is lit alike, so its blurred light crosses half of the
+// part's at the screen's own edge. Nullopt where the part is too thin to show its level,
+// or the crossing is not among the samples.
+std::optional<double> ScreenEdgeAt(const GroupLight& light, double black, double partEdge, bool top) {
+    const std::vector<float>& v = light.v;
+    const int n = static_cast<int>(v.size());
+    const double extent = static_cast<double>(n) / kSamplesPerLine;
+    const double part = top ? partEdge : extent - partEdge;  // lines the part spans
+    if (part < kThinnestEdgePart) return std::nullopt;
+    // The part's level: its brightest, clear of the part's own edge and its slow fall.
+    const int reach = static_cast<int>(std::min(kEdgeLevelReach, part / 2) * kSamplesPerLine);
+    double level = 0;
+    for (int i = 0; i + 2 < reach; ++i) {
+        const int j = top ? i : n - 3 - i;
+        level = std::max(level, (v[j] + v[j + 1] + v[j + 2]) / 3.0 - black);
+    }
+    // From the dark beyond the screen inwards: samples numbered from the outermost.
+    const std::vector<float>& outside = top ? light.above : light.below;
+    const int beyond = static_cast<int>(outside.size());
+    auto at = [&](int k) { return k < beyond ? outside[top ? k : beyond - 1 - k] : v[top ? k - beyond : n - 1 - (k - beyond)]; };
+    const double half = black + level / 2;
+    for (int k = 1; k < beyond + reach; ++k) {
+        const double a = at(k - 1), b = at(k);
+        if (std::isnan(a) || std::isnan(b)) return std::nullopt;
+        if ((a < half) == (b < half)) continue;
+        const double inward = k - 1 + (half - a) / (b - a) - beyond;  // samples inside the screen's first (last)
+        return top ? U(inward) : extent - U(inward);
+    }
+    return std::nullopt;
 }
 
 // The band's level over the rest's, both taken next to one edge: vignetting, which dims
@@ -242,7 +400,8 @@ double FallWidth(const std::vector<float>& v, int j, double above, double below)
     return static_cast<double>(to - from) / kSamplesPerLine;
 }
 
-GroupBand BandOfGroup(const std::vector<float>& v, double black, double least) {
+GroupBand BandOfGroup(const GroupLight& light, double black, double least) {
+    const std::vector<float>& v = light.v;
     std::vector<double> sums(v.size() + 1, 0.0);
     double brightest = 0;
     for (std::size_t i = 0; i < v.size(); ++i) sums[i + 1] = sums[i] + (v[i] - black), brightest = std::max<double>(brightest, v[i] - black);
@@ -328,12 +487,28 @@ GroupBand BandOfGroup(const std::vector<float>& v, double black, double least) {
     }
     if (fallAt >= 0) g.endWidth = FallWidth(v, fallAt, black + fallSides.above, black + fallSides.below);
     SettleBlankingEdges(v, black, g, LevelsOf(v, black, g.start, g.end));
+    if (g.start && g.end && *g.end < *g.start) {
+        g.screenTop = ScreenEdgeAt(light, black, *g.end, true);
+        g.screenBottom = ScreenEdgeAt(light, black, *g.start, false);
+    }
     const Levels l = LevelsOf(v, black, g.start, g.end);
     g.ratio = std::isnan(l.in) || std::isnan(l.out) ? INFINITY : l.in / std::max(l.out, 1e-9);
     if (const auto near = RatioNearEdge(v, black, g.start, g.end)) g.ratio = *near;
     // Clipped white holds the band's level down towards the rest's.
     g.clipped = *std::max_element(v.begin(), v.end()) >= kClippedWhite;
     return g;
+}
+
+// The lit lines of a band over the blanking, from its start to the screen's bottom and from
+// the top to its end. Where the group shows the screen's own top and bottom, the grid's
+// lines are mapped onto the screen's between them: the lens's distortion, which no grid
+// follows, bends them there by up to some lines, by less than a line between.
+double WrappedLength(const GroupBand& g, double extent) {
+    const double gap = *g.start - *g.end;  // lines of the rest between the two parts
+    if (!g.screenTop || !g.screenBottom) return extent - gap;
+    const double shown = *g.screenBottom - *g.screenTop;
+    if (std::abs(shown - extent) > kMostScreenStretch * extent) return extent - gap;
+    return extent - gap * extent / shown;
 }
 
 // Least-squares line through (x, y), refitted without points beyond three spreads.
@@ -374,13 +549,17 @@ std::optional<Band> BandAtStep(const WhiteProfile& profile, double least, double
     int edgeless = 0;  // groups that show no edge but the screen's own
     for (int g = 0; g < groups; ++g) {
         if (missing[g] > fewest + kMissingSamples) continue;
-        std::vector<float> v(profile.values.rows);
+        GroupLight light;
+        std::vector<float>& v = light.v;
+        v.resize(profile.values.rows);
         float last = static_cast<float>(profile.black);
         for (int j = 0; j < profile.values.rows; ++j) {
             if (!std::isnan(profile.values(j, g))) last = profile.values(j, g);
             v[j] = last;
         }
-        GroupBand band = BandOfGroup(v, profile.black, least);
+        for (int j = 0; j < profile.above.rows; ++j) light.above.push_back(profile.above(j, g));
+        for (int j = 0; j < profile.below.rows; ++j) light.below.push_back(profile.below(j, g));
+        GroupBand band = BandOfGroup(light, profile.black, least);
         band.x = profile.groupColumns[g];
         if (band.start || band.end) found.push_back(band), darkest.push_back(DarkestShare(v, profile.black));
         else ++edgeless;
@@ -411,7 +590,7 @@ std::optional<Band> BandAtStep(const WhiteProfile& profile, double least, double
         xs.push_back(g.x);
         starts.push_back(g.start.value_or(0));
         ends.push_back(g.end.value_or(extent));
-        lengths.push_back(band.wraps ? extent - starts.back() + ends.back() : ends.back() - starts.back());
+        lengths.push_back(band.wraps ? WrappedLength(g, extent) : ends.back() - starts.back());
         ratios.push_back(g.ratio);
         clipped += g.clipped;
         if (!std::isnan(g.endWidth)) widths.push_back(g.endWidth);

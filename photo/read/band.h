@@ -21,8 +21,14 @@ constexpr int kSamplesPerLine = 4;
 // white down.
 constexpr double kClippedWhite = 0.97;
 
+// Lines sampled beyond the first and the last of the profile's own, where the screen's top
+// and bottom may lie: the grid of a thin part, far from the ruler, may place them some
+// lines off.
+constexpr int kBeyondLines = 4;
+
 struct WhiteProfile {
     cv::Mat1f values;
+    cv::Mat1f above, below;  // kBeyondLines of samples before the first row and after the last; may be empty
     std::vector<double> groupColumns;
     double black = 0;   // level of the screen where nothing was lit
     int width = 0;      // the screen's

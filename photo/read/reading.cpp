@@ -125,25 +125,30 @@ WhiteProfile Profile(const cv::Mat1b& sharp, const ScreenView& view, const Colum
     }
     const int blackStart = static_cast<int>(all.size());
     all.insert(all.end(), columns.black.begin(), columns.black.end());
-    const int rows = static_cast<int>(std::round((lastU - firstU) * kSamplesPerLine));
-    const cv::Mat1f samples = SampleView(sharp, view, all, Positions(firstU + 0.5 / kSamplesPerLine, rows, 1.0 / kSamplesPerLine));
+    const int rows = static_cast<int>(std::round((lastU - firstU) * kSamplesPerLine)), beyond = kBeyondLines * kSamplesPerLine;
+    const cv::Mat1f samples = SampleView(sharp, view, all,
+                                         Positions(firstU - kBeyondLines + 0.5 / kSamplesPerLine, rows + 2 * beyond, 1.0 / kSamplesPerLine));
     WhiteProfile profile;
     profile.firstU = firstU;
     profile.width = width;
-    profile.values.create(rows, static_cast<int>(columns.whiteGroups.size()));
+    cv::Mat1f means(samples.rows, static_cast<int>(columns.whiteGroups.size()));
     std::vector<double> blacks;
-    for (int j = 0; j < rows; ++j) {
+    for (int j = 0; j < samples.rows; ++j) {
         for (std::size_t g = 0; g < columns.whiteGroups.size(); ++g) {
             const int from = starts[g], to = g + 1 < starts.size() ? starts[g + 1] : blackStart;
             double sum = 0;
             int count = 0;
             for (int i = from; i < to; ++i)
                 if (!std::isnan(samples(j, i))) sum += samples(j, i), ++count;
-            profile.values(j, static_cast<int>(g)) = count ? static_cast<float>(sum / count) : NAN;
+            means(j, static_cast<int>(g)) = count ? static_cast<float>(sum / count) : NAN;
         }
+        if (j < beyond || j >= beyond + rows) continue;
         for (int i = blackStart; i < samples.cols; ++i)
             if (!std::isnan(samples(j, i))) blacks.push_back(samples(j, i));
     }
+    profile.values = means.rowRange(beyond, beyond + rows).clone();
+    profile.above = means.rowRange(0, beyond).clone();
+    profile.below = means.rowRange(beyond + rows, means.rows).clone();
     for (const auto& group : columns.whiteGroups) profile.groupColumns.push_back((group.front() + group.back()) / 2);
     if (!blacks.empty()) profile.black = Median(blacks);
     return profile;
