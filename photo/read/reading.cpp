@@ -371,6 +371,13 @@ double SmearAcrossGroup(const Band& band, double vtotal) {
     return moves.empty() ? 0 : Median(moves) / 4;
 }
 
+// Whether a slit's edges follow its lines: where many stray, an edge was misread or
+// unwrapped onto the wrong refresh, and the travel is not known. A steep slant moves the
+// edge across a group's own columns, by as much as they may stray besides.
+bool Followed(const std::optional<SlitTravel>& travel, const Band& band, double vtotal) {
+    return travel && travel->kept >= kSlitKept && travel->spread <= kSlitSpread + SmearAcrossGroup(band, vtotal);
+}
+
 // A slit across the lines: the exposure at every place of the photo from the curtains'
 // lines, and each curtain's time across the photo; the exposure is that at the middle of
 // the travel.
@@ -619,10 +626,7 @@ void ReadCrt(const cv::Mat1b& sharp, const ScreenView& view, const cv::Mat1f& sh
     const double vtotal = r.vtotal.value_or(h);
     const auto travel = options.shutter == ShutterKind::kLeaf ? std::nullopt
                                                               : FitSlit(band, view, sharp.size(), layout.width, vtotal, m);
-    // A slit's edges follow its lines; where many stray, an edge was misread or unwrapped
-    // onto the wrong refresh, and the travel is not known. A steep slant moves the edge
-    // across a group's own columns, by as much as they may stray besides.
-    const bool travelKnown = travel && travel->kept >= kSlitKept && travel->spread <= kSlitSpread + SmearAcrossGroup(band, vtotal);
+    const bool travelKnown = Followed(travel, band, vtotal);
     // The slant is the curtains' where they are known: a steep band that wraps between the
     // groups leaves no slope to a line fitted down the screen through their own edges.
     const auto edges = travelKnown ? std::optional(EdgesOfSlit(*travel, view, layout.width, h, vtotal)) : std::nullopt;
@@ -834,12 +838,16 @@ Reading ReadPositive(const Photo& photo, const ReadOptions& options) {
     WhiteProfile profile = Profile(photo.sharp, view, columns, firstU, lastU, layout.width);
     auto band = FindBand(profile);
     if (band && options.shutter != ShutterKind::kLeaf) {
-        const double slope = LinesPerColumn(*band, r.vtotal.value_or(layout.height));
+        const double vtotal = r.vtotal.value_or(layout.height);
+        const double slope = LinesPerColumn(*band, vtotal);
         if (std::abs(slope) > kShearedSlope) {
+            // ... unless the slit's edges follow its lines only across the groups.
             WhiteProfile along = Profile(photo.sharp, view, columns, firstU, lastU, layout.width, slope);
-            // ... where the groups show it as fully as across them.
+            auto followed = [&](const Band& b) {
+                return Followed(FitSlit(b, view, photo.sharp.size(), layout.width, vtotal, b.passes), b, vtotal);
+            };
             auto again = FindBand(along);
-            if (again && again->groups.size() >= band->groups.size()) band = again, profile = along;
+            if (again && (followed(*again) || !followed(*band))) band = again, profile = along;
         }
     }
     std::optional<cv::Mat1f> shares;
