@@ -628,6 +628,7 @@ std::optional<Band> BandAtStep(const WhiteProfile& profile, double least, double
     band.lengthSpread = kept > 1 ? std::sqrt(std::max(0.0, square / kept - mean * mean) / (kept - 1)) : 1;
 
     const double top = profile.firstU, bottom = profile.firstU + extent;
+    band.top = top, band.bottom = bottom;
     if (band.wraps) {
         band.atStart = {band.start, bottom};
         band.atEnd = {top, band.end};

@@ -65,6 +65,7 @@ struct Band {
     // wraps), and the rest of the screen just above the start and just below the end
     // (empty ranges where the band touches the screen's top or bottom).
     std::pair<double, double> atStart, atEnd, beforeStart, afterEnd;
+    double top = 0, bottom = 0;  // line coordinates where the profile begins and ends: the screen's, when numbered
     // Every group's edges, whatever the band's shape there: a steep slant may show the band
     // whole in some columns and wrapped over the blanking in others.
     std::vector<GroupEdges> groups;

@@ -44,6 +44,41 @@ cv::Mat1f BarSharesByLine(const cv::Mat1b& sharp, const ScreenView& view, const 
     return shares;
 }
 
+cv::Mat1f BarSharesAlong(const cv::Mat1b& sharp, const ScreenView& view, const Columns& columns, const ScreenLayout& layout,
+                         double black, int side, double column, double slope) {
+    const int height = layout.height;
+    auto onSide = [&](double x) { return side < 0 ? x < layout.rulerLeft : x > layout.rulerLeft + kRulerWidth; };
+    // A column's light on every line, read along the slant; NaN off the screen.
+    auto along = [&](double x) {
+        const double shift = slope * (x - column);
+        const cv::Mat1f values = SampleView(sharp, view, {x}, Positions(0.5 + shift, height, 1));
+        std::vector<double> light(height, NAN);
+        for (int n = 0; n < height; ++n)
+            if (n + 0.5 + shift > 0 && n + 0.5 + shift < height) light[n] = values(n, 0);
+        return light;
+    };
+    auto meanOf = [&](const std::vector<double>& xs) {
+        std::vector<double> sum(height, 0.0);
+        std::vector<int> used(height, 0);
+        for (double x : xs) {
+            if (!onSide(x)) continue;
+            const std::vector<double> light = along(x);
+            for (int n = 0; n < height; ++n)
+                if (!std::isnan(light[n])) sum[n] += light[n], ++used[n];
+        }
+        for (int n = 0; n < height; ++n) sum[n] = used[n] ? sum[n] / used[n] : NAN;
+        return sum;
+    };
+    const std::vector<double> white = meanOf(columns.barWhite);
+    cv::Mat1f shares(height, kBars, NAN);
+    for (int j = 0; j < kBars; ++j) {
+        const std::vector<double> bar = meanOf(columns.bars[j]);
+        for (int n = 0; n < height; ++n)
+            if (white[n] - black > 0 && !std::isnan(bar[n])) shares(n, j) = static_cast<float>((bar[n] - black) / (white[n] - black));
+    }
+    return shares;
+}
+
 std::optional<BarShares> MeanShares(const cv::Mat1f& byLine, double from, double to) {
     BarShares mean{};
     const int first = std::max(0, static_cast<int>(std::ceil(from - 0.5))), last = std::min(byLine.rows - 1, static_cast<int>(std::floor(to - 0.5)));

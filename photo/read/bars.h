@@ -23,6 +23,13 @@ using PhaseCounts = std::array<int, kPhases>;     // passes, by phase
 cv::Mat1f BarSharesByLine(const cv::Mat1b& sharp, const ScreenView& view, const Columns& columns, double black,
                           int height);
 
+// The same from the bars on one side of the ruler alone (side -1 left, +1 right), under a band
+// slanted `slope` lines down per column: each column is read as far down from line n at
+// screen column `column` as the slant takes the band, so that every bar of the side shows
+// the same place in the band. Row n - 1 is line n at `column`; NaN off the screen.
+cv::Mat1f BarSharesAlong(const cv::Mat1b& sharp, const ScreenView& view, const Columns& columns, const ScreenLayout& layout,
+                         double black, int side, double column, double slope);
+
 // The mean shares of the lines whose middles lie in [from, to] (line coordinates).
 std::optional<BarShares> MeanShares(const cv::Mat1f& byLine, double from, double to);
 

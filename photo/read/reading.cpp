@@ -28,6 +28,7 @@ namespace {
 constexpr double kSmallestPitch = 1.6;     // photo pixels per line, below which lines cannot be told apart
 constexpr double kRulerSeen = 0.8;         // correlation of the ruler's column profile that shows the ruler
 constexpr int kMostPieces = 3;
+constexpr int kOtherMatches = 3;           // less likely matches of the ruler tried where a grid's numbering is in doubt
 constexpr double kEdgeSettling = 0.3;      // lines: what the edges' quantisation may add to the length
 constexpr int kWidthClear = 6;             // columns kept clear of the screen's sides and the bars for its white
 constexpr double kSameScreen = 0.03;       // of the width, that two photographs of one screen's mode may differ by
@@ -45,6 +46,11 @@ constexpr int kClippedBetween = 1;         // bars a line of several pictures ke
 constexpr double kSlitSlant = 4;           // lines across the screen: a band slanted more is a slit's
 constexpr double kSlitKept = 0.7;          // of a slit's edges that must follow its lines
 constexpr double kSlitSpread = 2;          // lines that they may stray by
+// Lines per column beyond which a band's slant smears its edges across a group's columns by
+// more than the blur: its profile is then read along the slant.
+constexpr double kShearedSlope = 0.1;
+constexpr int kMeetingRounds = 12;         // of finding where the beam meets a curtain: each cuts the error by the slit's share of the scan's speed
+constexpr double kSettled = 0.01;          // lines: where the search for a meeting has settled
 // Of a length measured down the screen, what the grid's scale may be off by there: the
 // lens's distortion, which no homography follows, bends the lines far from the ruler.
 constexpr double kScaleShare = 0.003;
@@ -90,6 +96,8 @@ LocatedPieces LocatePieces(const Photo& photo, const ScreenLayout& layout, const
         // about as well along a wrong axis, where no grid fits. Where none fits, the
         // likeliest says why; a less likely one says nothing of the photograph.
         const std::vector<RoughGrid> rulers = FindRulers(photo.sharp, piece, layout, rulerLinear);
+        std::optional<Located> chosen;
+        int doubtful = 0;
         for (std::size_t k = 0; k < rulers.size(); ++k) {
             const RoughGrid& rough = rulers[k];
             if (rough.scale < kSmallestPitch) {
@@ -105,46 +113,71 @@ LocatedPieces LocatePieces(const Photo& photo, const ScreenLayout& layout, const
                 if (k == 0 && rough.match > kRulerSeen) why = "the pattern is too blurred to read lines: the ruler's ticks cannot be told apart";
                 continue;
             }
-            located.push_back({piece, *grid, NumberLines(photo.sharp, *grid, layout, rulerLinear)});
-            --unread;
-            break;
+            // A match whose grid leaves the numbering in doubt gives way to a less likely one
+            // that numbers the lines for certain: a slanted band crosses the ruler's labels
+            // on a slant, where a grid a little off misplaces them.
+            Located here{piece, *grid, NumberLines(photo.sharp, *grid, layout, rulerLinear)};
+            const bool certain = here.numbering && here.numbering->certain;
+            if (!chosen || certain) chosen = here;
+            if (certain || ++doubtful > kOtherMatches) break;
         }
+        if (chosen) located.push_back(*chosen), --unread;
     }
     if (located.empty()) throw ReadError(why);
     return {located, unread};
 }
 
+// The white columns' light down the screen, group by group. Under a band slanted `slope`
+// lines down a column, each column is read that much further down than the group's middle,
+// so that the band's edges stay as sharp in the group as in one column (a sample read off
+// the lines [firstU, lastU), or off the few sampled beyond them, is left out).
 WhiteProfile Profile(const cv::Mat1b& sharp, const ScreenView& view, const Columns& columns, double firstU, double lastU,
-                     int width) {
+                     int width, double slope = 0) {
     std::vector<double> all;
     std::vector<int> starts;
+    std::vector<int> shifts;  // samples each column is read further down
     // Every other column of a group: its mean is a mean over many places already.
     for (const auto& group : columns.whiteGroups) {
         starts.push_back(static_cast<int>(all.size()));
-        for (std::size_t k = 0; k < group.size(); k += 2) all.push_back(group[k]);
+        const double middle = (group.front() + group.back()) / 2;
+        for (std::size_t k = 0; k < group.size(); k += 2) {
+            all.push_back(group[k]);
+            shifts.push_back(static_cast<int>(std::lround(slope * (group[k] - middle) * kSamplesPerLine)));
+        }
     }
     const int blackStart = static_cast<int>(all.size());
     all.insert(all.end(), columns.black.begin(), columns.black.end());
+    shifts.resize(all.size(), 0);
+    int reach = 0;
+    for (int shift : shifts) reach = std::max(reach, std::abs(shift));
+    // The profile's own rows, and some beyond them on either side; a column read further
+    // down stays among the same of the two.
     const int rows = static_cast<int>(std::round((lastU - firstU) * kSamplesPerLine)), beyond = kBeyondLines * kSamplesPerLine;
-    const cv::Mat1f samples = SampleView(sharp, view, all,
-                                         Positions(firstU - kBeyondLines + 0.5 / kSamplesPerLine, rows + 2 * beyond, 1.0 / kSamplesPerLine));
+    const int margin = reach + beyond;
+    const cv::Mat1f samples = SampleView(sharp, view, all, Positions(firstU + (0.5 - margin) / kSamplesPerLine, rows + 2 * margin,
+                                                                     1.0 / kSamplesPerLine));
+    auto at = [&](int j, int i) {
+        const int row = j + shifts[i];
+        const bool own = j >= 0 && j < rows;
+        return row < (own ? 0 : -beyond) || row >= (own ? rows : rows + beyond) ? NAN : samples(row + margin, i);
+    };
     WhiteProfile profile;
     profile.firstU = firstU;
     profile.width = width;
-    cv::Mat1f means(samples.rows, static_cast<int>(columns.whiteGroups.size()));
+    cv::Mat1f means(rows + 2 * beyond, static_cast<int>(columns.whiteGroups.size()));
     std::vector<double> blacks;
-    for (int j = 0; j < samples.rows; ++j) {
+    for (int j = -beyond; j < rows + beyond; ++j) {
         for (std::size_t g = 0; g < columns.whiteGroups.size(); ++g) {
             const int from = starts[g], to = g + 1 < starts.size() ? starts[g + 1] : blackStart;
             double sum = 0;
             int count = 0;
             for (int i = from; i < to; ++i)
-                if (!std::isnan(samples(j, i))) sum += samples(j, i), ++count;
-            means(j, static_cast<int>(g)) = count ? static_cast<float>(sum / count) : NAN;
+                if (const float v = at(j, i); !std::isnan(v)) sum += v, ++count;
+            means(j + beyond, static_cast<int>(g)) = count ? static_cast<float>(sum / count) : NAN;
         }
-        if (j < beyond || j >= beyond + rows) continue;
+        if (j < 0 || j >= rows) continue;
         for (int i = blackStart; i < samples.cols; ++i)
-            if (!std::isnan(samples(j, i))) blacks.push_back(samples(j, i));
+            if (const float v = at(j, i); !std::isnan(v)) blacks.push_back(v);
     }
     profile.values = means.rowRange(beyond, beyond + rows).clone();
     profile.above = means.rowRange(0, beyond).clone();
@@ -346,13 +379,21 @@ double SmearAcrossGroup(const Band& band, double vtotal) {
     return moves.empty() ? 0 : Median(moves) / 4;
 }
 
+// Whether a slit's edges follow its lines: where many stray, an edge was misread or
+// unwrapped onto the wrong refresh, and the travel is not known. A steep slant moves the
+// edge across a group's own columns, by as much as they may stray besides.
+bool Followed(const std::optional<SlitTravel>& travel, const Band& band, double vtotal) {
+    return travel && travel->kept >= kSlitKept && travel->spread <= kSlitSpread + SmearAcrossGroup(band, vtotal);
+}
+
 // A slit across the lines: the exposure at every place of the photo from the curtains'
 // lines, and each curtain's time across the photo; the exposure is that at the middle of
 // the travel.
 void ReadSlitBand(const SlitTravel& travel, Reading& r) {
     r.shutter = {ShutterKind::kSlit, travel.alongPhotoX ? TravelAxis::kPhotoX : TravelAxis::kPhotoY, true};
     r.exposureLines = travel.Exposure(travel.length / 2);
-    r.uncertaintyLines = 2 * std::hypot(travel.openError, travel.closeError) + kEdgeSettling + kSlitScaleShare * *r.exposureLines;
+    r.uncertaintyLines = 2 * std::hypot(travel.openError, travel.closeError) + kEdgeSettling + kSlitScaleShare * *r.exposureLines +
+                         std::abs(travel.pairsOff);
     if (!r.linePeriod) return;
     const double line = *r.linePeriod;
     r.curtains.openingTravel = std::abs(travel.openSlope) * travel.length * line;
@@ -428,25 +469,59 @@ std::optional<double> ScreenWidth(const cv::Mat1b& sharp, const ScreenView& view
 }
 
 // Where the scan met an edge in a column: the scan time of line coordinate u there equals
-// the edge's time at the place u lies at in the photo; modulo a refresh.
-double EdgeInColumn(const SlitTravel& travel, const ScreenView& view, double column, int width, double vtotal, bool opening,
-                    double guess) {
-    double u = guess;
-    for (int round = 0; round < 8; ++round) {
-        const cv::Point2d p = Apply(view.For(u).screenToPhoto, {column, u});
+// the edge's time at the place u lies at in the photo; modulo a refresh. In the blanking
+// the beam lights no place; it is taken at the screen's bottom, where it stops. A slit that
+// runs a little along the scan may meet the beam twice about a blanking: once in it, which
+// lights nothing, and once among the next refresh's first lines, where the band begins or
+// ends as the photograph shows it. Returned as the line coordinate that many refreshes on
+// from the first refresh's top: its refresh is how many whole refreshes it holds.
+double MeetingLine(const SlitTravel& travel, const ScreenView& view, double column, int width, int height, double vtotal,
+                   bool opening) {
+    auto next = [&](double u) {
+        const double on = std::clamp(u, 0.5, height - 0.5);
+        const cv::Point2d p = Apply(view.For(on).screenToPhoto, {column, on});
         const double place = travel.alongPhotoX ? p.x : p.y;
         const double time = opening ? travel.openAt + travel.openSlope * place : travel.closeAt + travel.closeSlope * place;
-        u = time - kActiveLineShare * column / width;
-        u -= vtotal * std::floor(u / vtotal);
+        return time - kActiveLineShare * column / width;
+    };
+    auto wrapped = [&](double line) { return line - vtotal * std::floor(line / vtotal); };
+    auto settle = [&](double u) {
+        double line = u;
+        for (int round = 0; round < kMeetingRounds; ++round) u = wrapped(line = next(u));
+        return line;
+    };
+    auto settled = [&](double line) { return std::abs(wrapped(next(wrapped(line))) - wrapped(line)) < kSettled; };
+    const double line = settle(height / 2.0);
+    if (wrapped(line) < height && settled(line)) return line;
+    for (double from : {0.5, height - 0.5}) {
+        const double other = settle(from);
+        if (wrapped(other) < height && settled(other)) return other;
     }
-    return u;
+    // None settles on the screen, and the search swings across the retrace: the edge's time
+    // at the screen's bottom falls after it, and at its top before it. The beam passed the
+    // curtain in the retrace, the band beginning at the next refresh's top or ending at this
+    // one's bottom.
+    const double again = next(wrapped(line));
+    const bool across = std::floor(line / vtotal) != std::floor(again / vtotal) &&
+                        std::max(wrapped(line), wrapped(again)) >= height;
+    if (settled(line) || !across) return line;
+    return vtotal * std::floor(std::max(line, again) / vtotal) - kSettled;
+}
+
+double EdgeInColumn(const SlitTravel& travel, const ScreenView& view, double column, int width, int height,
+                    double vtotal, bool opening) {
+    const double line = MeetingLine(travel, view, column, width, height, vtotal, opening);
+    return line - vtotal * std::floor(line / vtotal);
 }
 
 // A slit's edges at the screen's middle column and their slopes, and the band's slant,
 // from the curtains' lines: the groups' own edges, fitted as lines down the screen, lose
 // the slope where a steep band wraps between them.
-void PlaceSlitEdges(const SlitTravel& travel, const ScreenView& view, const Band& band, int width, double vtotal,
-                    Reading& r) {
+struct SlitEdges {
+    double start = 0, end = 0, startSlope = 0, endSlope = 0, slant = 0;
+};
+
+SlitEdges EdgesOfSlit(const SlitTravel& travel, const ScreenView& view, int width, int height, double vtotal) {
     const double centre = width / 2.0, reach = width / 4.0;
     auto slope = [&](double u, bool opening) {
         const cv::Matx33d& h = view.For(u).screenToPhoto;
@@ -454,11 +529,12 @@ void PlaceSlitEdges(const SlitTravel& travel, const ScreenView& view, const Band
         const double places = travel.alongPhotoX ? b.x - a.x : b.y - a.y;
         return (opening ? travel.openSlope : travel.closeSlope) * places / (2 * reach) - kActiveLineShare / width;
     };
-    r.findings.startEdge = EdgeInColumn(travel, view, centre, width, vtotal, true, band.start);
-    r.findings.endEdge = EdgeInColumn(travel, view, centre, width, vtotal, false, band.end);
-    r.findings.startSlope = slope(*r.findings.startEdge, true);
-    r.findings.endSlope = slope(*r.findings.endEdge, false);
-    r.slantLines = (r.findings.startSlope + r.findings.endSlope) / 2 * width + kActiveLineShare;
+    SlitEdges e;
+    e.start = EdgeInColumn(travel, view, centre, width, height, vtotal, true);
+    e.end = EdgeInColumn(travel, view, centre, width, height, vtotal, false);
+    e.startSlope = slope(e.start, true), e.endSlope = slope(e.end, false);
+    e.slant = (e.startSlope + e.endSlope) / 2 * width + kActiveLineShare;
+    return e;
 }
 
 // The band's slant: the slit's, or that of the edges across the screen. The beam reaches
@@ -472,13 +548,79 @@ void ReadSlant(const Band& band, int width, Reading& r) {
     }
 }
 
-void ReadCrt(const cv::Mat1b& sharp, const ScreenView& view, const cv::Mat1f& shares, const Band& band,
-             const ScreenLayout& layout, const ReadOptions& options, Reading& r) {
+// The refresh in which the beam met a curtain at a column and lit a line: an opening in
+// the blanking lights the next refresh's lines first.
+long RefreshOfMeeting(const SlitTravel& travel, const ScreenView& view, double column, int width, int height, double vtotal,
+                      bool opening) {
+    const double line = MeetingLine(travel, view, column, width, height, vtotal, opening);
+    const auto refresh = static_cast<long>(std::floor(line / vtotal));
+    return refresh + (opening && line - refresh * vtotal >= height ? 1 : 0);
+}
+
+// The band as the bars beside the ruler on one side show it, read along the slant: its
+// edges at that side's column, where the curtains met the beam there.
+Band BandAtColumn(const Band& band, double start, double end, int height) {
+    Band b = band;
+    b.startAtTop = start >= height, b.endAtBottom = end >= height;
+    b.wraps = !b.startAtTop && !b.endAtBottom && end < start;
+    b.start = b.startAtTop ? 0 : start, b.end = b.endAtBottom ? height : end;
+    b.startSlope = b.endSlope = 0;
+    if (b.wraps) {
+        b.atStart = {b.start, height}, b.atEnd = {0, b.end};
+        b.beforeStart = b.afterEnd = {b.end, b.start};
+    } else {
+        b.atStart = b.atEnd = {b.start, b.end};
+        b.beforeStart = {0, b.start}, b.afterEnd = {b.end, height};
+    }
+    return b;
+}
+
+// A slit's phases at the opening and the closing at the screen's middle column. The bars on
+// either side of the ruler, each side read along the slant, show the phase at that side's
+// column; it is the middle's where the curtain met the beam there in the same refresh as
+// at the middle (a picture may stay up for two refreshes: another refresh's phase says
+// nothing of this one's). Where the two sides disagree, neither is taken.
+std::pair<std::optional<int>, std::optional<int>> PhasesAlongSlit(const cv::Mat1b& sharp, const ScreenView& view,
+                                                                  const Columns& columns, const ScreenLayout& layout,
+                                                                  double black, const Band& band, const SlitTravel& travel,
+                                                                  const SlitEdges& edges, double vtotal) {
+    const int w = layout.width, h = layout.height;
+    const double centre = w / 2.0, slope = (edges.startSlope + edges.endSlope) / 2;
+    const long first = RefreshOfMeeting(travel, view, centre, w, h, vtotal, true);
+    const long last = RefreshOfMeeting(travel, view, centre, w, h, vtotal, false);
+    std::optional<int> phases[2][2];  // by side, opening and closing
+    for (int side : {-1, +1}) {
+        double column = 0;
+        int count = 0;
+        for (const auto& bar : columns.bars)
+            for (double x : bar)
+                if (side < 0 ? x < layout.rulerLeft : x > layout.rulerLeft + kRulerWidth) column += x, ++count;
+        if (count == 0) continue;
+        column /= count;
+        const double start = EdgeInColumn(travel, view, column, w, h, vtotal, true);
+        const double end = EdgeInColumn(travel, view, column, w, h, vtotal, false);
+        if (start >= h && end >= h) continue;
+        const BandPhases seen = PhasesOfBand(BarSharesAlong(sharp, view, columns, layout, black, side, column, slope),
+                                             BandAtColumn(band, start, end, h));
+        const int s = side < 0 ? 0 : 1;
+        if (RefreshOfMeeting(travel, view, column, w, h, vtotal, true) == first) phases[s][0] = seen.first;
+        if (RefreshOfMeeting(travel, view, column, w, h, vtotal, false) == last) phases[s][1] = seen.last;
+    }
+    auto agreed = [&](int which) -> std::optional<int> {
+        const std::optional<int>&a = phases[0][which], &b = phases[1][which];
+        if (a && b && *a != *b) return std::nullopt;
+        return a ? a : b;
+    };
+    return {agreed(0), agreed(1)};
+}
+
+void ReadCrt(const cv::Mat1b& sharp, const ScreenView& view, const cv::Mat1f& shares, const Columns& columns, double black,
+             const Band& band, const ScreenLayout& layout, const ReadOptions& options, Reading& r) {
     // The bars: the band's lines hold one pass more than the rest's.
     const BandPhases phases = PhasesOfBand(shares, band);
     r.firstPhase = phases.first, r.lastPhase = phases.last;
     r.refreshes = phases.refreshes, r.repeatedPictures = phases.repeatedPictures;
-    r.notes.insert(r.notes.end(), phases.notes.begin(), phases.notes.end());
+    const std::size_t phaseNotes = r.notes.size();  // where the bars' notes go, once it is known whose they are
     if (band.clipped && phases.passCandidates.size() > 1)
         r.notes.push_back("the screen's white is clipped (the photograph is over-exposed): the band's level against the "
                           "rest's does not show, and only the bars count the refreshes");
@@ -492,13 +634,37 @@ void ReadCrt(const cv::Mat1b& sharp, const ScreenView& view, const cv::Mat1f& sh
     const double vtotal = r.vtotal.value_or(h);
     const auto travel = options.shutter == ShutterKind::kLeaf ? std::nullopt
                                                               : FitSlit(band, view, sharp.size(), layout.width, vtotal, m);
-    const bool slanted = r.slantLines && std::abs(*r.slantLines) > std::max(kSlitSlant, travel ? 6 * travel->openError : 0.0);
-    // A slit's edges follow its lines; where many stray, an edge was misread or unwrapped
-    // onto the wrong refresh, and the travel is not known. A steep slant moves the edge
-    // across a group's own columns, by as much as they may stray besides.
-    const bool travelKnown = travel && travel->kept >= kSlitKept && travel->spread <= kSlitSpread + SmearAcrossGroup(band, vtotal);
+    const bool travelKnown = Followed(travel, band, vtotal);
+    // The slant is the curtains' where they are known: a steep band that wraps between the
+    // groups leaves no slope to a line fitted down the screen through their own edges.
+    const auto edges = travelKnown ? std::optional(EdgesOfSlit(*travel, view, layout.width, h, vtotal)) : std::nullopt;
+    const double slant = edges ? edges->slant : r.slantLines.value_or(0);
+    const bool slanted = std::abs(slant) > std::max(kSlitSlant, travel ? 6 * travel->openError : 0.0);
     const bool slit = travelKnown && options.shutter != ShutterKind::kLeaf && (slanted || options.shutter == ShutterKind::kSlit);
-    if (slit) PlaceSlitEdges(*travel, view, band, layout.width, vtotal, r);
+    std::vector<std::string> barNotes = phases.notes;
+    if (slit) {
+        r.findings.startEdge = edges->start, r.findings.endEdge = edges->end;
+        r.findings.startSlope = edges->startSlope, r.findings.endSlope = edges->endSlope;
+        r.slantLines = edges->slant;
+    }
+    if (slit && r.labelSeen) {
+        // The bars beside the ruler lie some hundreds of columns from the middle, where a
+        // steep slant puts the band on other lines, or in another refresh: they are read
+        // along the slant, side by side; the refreshes are those the curtains met the beam
+        // in at the middle.
+        const auto [first, last] = PhasesAlongSlit(sharp, view, columns, layout, black, band, *travel, *edges, vtotal);
+        const double centre = layout.width / 2.0;
+        r.firstPhase = first, r.lastPhase = last;
+        r.refreshes = static_cast<int>(RefreshOfMeeting(*travel, view, centre, layout.width, h, vtotal, false) -
+                                       RefreshOfMeeting(*travel, view, centre, layout.width, h, vtotal, true) + 1);
+        if (*r.refreshes <= 0) r.refreshes.reset();
+        if (r.refreshes == 1) r.repeatedPictures = 0;
+        else if (r.refreshes == 2 && first && last) r.repeatedPictures = *first == *last ? 1 : 0;
+        else if (r.refreshes != phases.refreshes) r.repeatedPictures.reset();
+        barNotes.clear();
+        if (!first || !last) barNotes.push_back("the bars do not show the phases clearly");
+    }
+    r.notes.insert(r.notes.begin() + static_cast<std::ptrdiff_t>(phaseNotes), barNotes.begin(), barNotes.end());
     const bool alongScan = options.shutter == ShutterKind::kSlit && SlitAlongScan(view, layout, sharp.size(), options, slanted);
     const bool needsTotal = m > 0 || band.wraps || band.startAtTop || band.endAtBottom || (slit && travel->closeAt > vtotal);
     if (slanted && options.shutter != ShutterKind::kLeaf && !travelKnown) {
@@ -530,9 +696,7 @@ void ReadCrt(const cv::Mat1b& sharp, const ScreenView& view, const cv::Mat1f& sh
     if (!r.labelSeen) return;
     const double sweep = kActiveLineShare / 2;  // the beam reaches the middle column this late in a line
     if (slit) {
-        const double centre = layout.width / 2.0;
-        const double start = EdgeInColumn(*travel, view, centre, layout.width, vtotal, true, band.start);
-        const double end = EdgeInColumn(*travel, view, centre, layout.width, vtotal, false, band.end);
+        const double start = edges->start, end = edges->end;
         r.startInBlanking = start >= h, r.endInBlanking = end >= h;
         r.firstLine = r.startInBlanking ? 1 : static_cast<int>(std::floor(start + sweep)) + 1;
         r.lastLine = r.endInBlanking ? h : static_cast<int>(std::floor(end + sweep)) + 1;
@@ -679,8 +843,21 @@ Reading ReadPositive(const Photo& photo, const ReadOptions& options) {
 
     double firstU = 0, lastU = layout.height;
     if (!r.labelSeen) firstU = std::floor(view.grids[0].firstU) - 8, lastU = std::ceil(view.grids[0].lastU) + 8;
-    const WhiteProfile profile = Profile(photo.sharp, view, columns, firstU, lastU, layout.width);
+    WhiteProfile profile = Profile(photo.sharp, view, columns, firstU, lastU, layout.width);
     auto band = FindBand(profile);
+    if (band && options.shutter != ShutterKind::kLeaf) {
+        const double vtotal = r.vtotal.value_or(layout.height);
+        const double slope = LinesPerColumn(*band, vtotal);
+        if (std::abs(slope) > kShearedSlope) {
+            // ... unless the slit's edges follow its lines only across the groups.
+            WhiteProfile along = Profile(photo.sharp, view, columns, firstU, lastU, layout.width, slope);
+            auto followed = [&](const Band& b) {
+                return Followed(FitSlit(b, view, photo.sharp.size(), layout.width, vtotal, b.passes), b, vtotal);
+            };
+            auto again = FindBand(along);
+            if (again && (followed(*again) || !followed(*band))) band = again, profile = along;
+        }
+    }
     std::optional<cv::Mat1f> shares;
     auto sharesByLine = [&]() -> const cv::Mat1f& {
         if (!shares) shares = BarSharesByLine(photo.sharp, view, columns, profile.black, layout.height);
@@ -711,7 +888,7 @@ Reading ReadPositive(const Photo& photo, const ReadOptions& options) {
         if (!r.labelSeen) throw ReadError("the ruler's labels cannot be matched: the lines are not numbered");
         ReadLcd(sharesByLine(), columns, layout, clipped, r);
     } else if (band) {
-        ReadCrt(photo.sharp, view, sharesByLine(), *band, layout, options, r);
+        ReadCrt(photo.sharp, view, sharesByLine(), columns, profile.black, *band, layout, options, r);
     } else {
         r.notes.push_back("no lit band stands out on the screen");
     }

@@ -30,12 +30,21 @@ struct SlitTravel {
     int points = 0;                        // edges fitted
     double spread = 0;  // lines: how far the edges kept stray from their lines
     double kept = 1;    // share of the edges that follow the lines, of the kind that follows them least
+    // Lines at the travel's middle by which the exposures that groups show between their own
+    // edges (where groups clear of the screen's ends show both), carried along their trend,
+    // lie from the lines' exposure.
+    double pairsOff = 0;
 
     double Exposure(double p) const { return closeAt - openAt + (closeSlope - openSlope) * p; }
     // Where the travel starts: the end of the axis that opens first.
     double StartPlace() const { return openSlope >= 0 ? 0 : length; }
     double EndPlace() const { return openSlope >= 0 ? length : 0; }
 };
+
+// Lines down a column that a slanted band's edges drift by, from each group of columns to
+// its neighbour (modulo a refresh, for an edge that wraps between them); 0 where no
+// neighbours show the same edge.
+double LinesPerColumn(const Band& band, double vtotal);
 
 // The slit's travel along the photo axis nearer to the screen's lines; the exposure's
 // whole refreshes (`passes`) and the vertical total place the closing after the opening.

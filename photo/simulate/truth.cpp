@@ -13,6 +13,7 @@ namespace {
 // Rounds of finding where the beam meets a curtain that travels along the scan; each
 // cuts the error by the beam's speed over the slit's, well below 1 for shutters' slits.
 constexpr int kMeetingRounds = 12;
+constexpr double kSettled = 0.01;  // lines: the search has settled where a round moves it less
 
 struct ScanPoint {
     std::int64_t refresh;
@@ -45,9 +46,19 @@ double Meeting(const Scene& scene, const Projection& projection, bool closing) {
         const Span span = CentreColumn(scene, projection, u);
         return closing ? span.closing : span.opening;
     };
+    auto next = [&](double time) { return at(std::clamp(Scanning(time, t).position, 0.5, t.height - 0.5)); };
     double time = at(t.height / 2.0);
-    for (int round = 0; round < kMeetingRounds; ++round)
-        time = at(std::clamp(Scanning(time, t).position, 0.5, t.height - 0.5));
+    for (int round = 0; round < kMeetingRounds; ++round) time = next(time);
+    // A curtain whose time at the screen's bottom falls after the retrace, and at its top
+    // before it, never meets the beam on the screen: the search swings between the two. The
+    // beam passed it in the retrace, just before the next refresh's top.
+    const double again = next(time);
+    const ScanPoint a = Scanning(time, t), b = Scanning(again, t);
+    if (std::abs(again - time) > kSettled * t.LinePeriod() && a.refresh != b.refresh &&
+        std::max(a.position, b.position) >= t.height) {
+        const double frame = t.FramePeriod();
+        return frame * std::floor(std::max(time, again) / frame) - kSettled * t.LinePeriod();
+    }
     return time;
 }
 

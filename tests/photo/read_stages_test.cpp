@@ -20,6 +20,7 @@
 #include "photo/read/numbering.h"
 #include "photo/read/phases.h"
 #include "photo/read/reading.h"
+#include "photo/read/slit.h"
 #include "photo/read/zone.h"
 #include "photo/simulate/light.h"
 #include "photo/simulate/simulate.h"
@@ -443,5 +444,45 @@ TEST(Reading, LeafAndFocalPlaneShuttersGiveTheirSlant) {
         ASSERT_TRUE(r.slantLines && r.exposureLines) << "travel " << travel;
         EXPECT_NEAR(truth.slantLines, *r.slantLines, 1.0) << "travel " << travel;
         EXPECT_NEAR(truth.exposureLines, *r.exposureLines, 1.0) << "travel " << travel;
+    }
+}
+
+TEST(Slit, CurtainsAreFollowedAcrossTheRulerAndClearOfTheScreensEnds) {
+    // The curtains cross the photo along x, 3 pixels a column, 0.5 ms apart; the screen has
+    // 768 lines of 808 a refresh. Steep: 1.3 lines a column, so that across the ruler and
+    // the bars, 430 columns where no group is read, the edges move by more than half a
+    // refresh. Gentle: 0.3 lines a column, the opening in the blanking over a quarter of
+    // the screen, where the band goes on from the screen's top and the groups show the
+    // screen's own edge a few lines down instead.
+    struct Case {
+        const char* name;
+        double perColumn, firstOpening;
+    };
+    for (Case c : {Case{"steep", 1.3, 40}, Case{"gentle, from the blanking", 0.3, 560}}) {
+        const int width = 1024;
+        const double vtotal = 808, height = 768, exposure = 120, perPixel = c.perColumn / 3;
+        ScreenView view;
+        view.grids.push_back({cv::Matx33d(3, 0, 100, 0, 3, 50, 0, 0, 1), 0, height});
+        auto line = [&](double column, double time) {
+            const double u = time - kActiveLineShare * column / width;
+            return u - vtotal * std::floor(u / vtotal);
+        };
+        Band band;
+        band.top = 0, band.bottom = height;
+        for (double column = 20; column < width; column += 17) {
+            if (column > 300 && column < 730) continue;  // the ruler and the bars
+            const double opening = c.firstOpening + perPixel * (100 + 3 * column);
+            GroupEdges g{column, line(column, opening), line(column, opening + exposure)};
+            if (*g.start >= height) g.start = 6 + 3 * column / width;  // the screen's own top
+            if (*g.end >= height) g.end.reset();
+            band.groups.push_back(g);
+        }
+        const auto travel = FitSlit(band, view, {3400, 2400}, width, vtotal, 0);
+        ASSERT_TRUE(travel) << c.name;
+        EXPECT_NEAR(perPixel, travel->openSlope, 1e-3) << c.name;
+        EXPECT_NEAR(perPixel, travel->closeSlope, 1e-3) << c.name;
+        EXPECT_NEAR(exposure, travel->Exposure(1700), 0.5) << c.name;
+        EXPECT_GE(travel->kept, 0.95) << c.name << ": spread " << travel->spread;
+        EXPECT_LE(travel->spread, 0.6) << c.name;
     }
 }
