@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <random>
+#include <stdexcept>
+#include <utility>
+
+#include "photo/simulate/truth.h"
 
 namespace velmaro::photo::bench {
 
@@ -180,10 +184,60 @@ double Stretch(const Scene& s) {
     return 1 / std::max(0.1, 1 - 1 / (s.timing.LinePeriod() * speed));
 }
 
-// A start line that leaves room below for the band, stretched as much as it may be.
-double StartBefore(const Scene& s, Draw& d) {
-    const double band = s.exposure / s.timing.LinePeriod() * Stretch(s);
-    return d.Uniform(1.5, std::max(1.6, s.timing.height - band - 2));
+// Lines a user leaves between a band and the screen's top or bottom, having been told to
+// photograph it inside the screen: a dark gap that shows at a glance.
+constexpr double kSpareLines = 5;
+// Places tried for a band before the one drawn is given up for the next.
+constexpr int kPlacesTried = 16;
+
+// The stretches of lines lit at the screen's centre column, first and last line.
+std::vector<std::pair<int, int>> LitStretches(const Scene& s, const Projection& projection) {
+    std::vector<std::pair<int, int>> stretches;
+    for (int n = 1; n <= s.timing.height; ++n) {
+        if (!LineLit(s, projection, n)) continue;
+        if (stretches.empty() || stretches.back().second != n - 1) stretches.push_back({n, n});
+        stretches.back().second = n;
+    }
+    return stretches;
+}
+
+// The start line (at the screen's centre, as the scene counts it) that makes the beam meet
+// a slit's opening curtain on line n of the centre column.
+double StartMeeting(const Scene& s, const Projection& projection, double n) {
+    Scene at = s;
+    at.startLine = 1;
+    const Timing& t = s.timing;
+    const double beam = (n - 1 + kActiveLineShare / 2) * t.LinePeriod();
+    const double opening = WindowAt(at, projection, {t.width / 2.0, n - 0.5}).opening;
+    const double line = (beam - opening) / t.LinePeriod();
+    return 1 + line - std::floor(line / t.vtotal) * t.vtotal;
+}
+
+// A slit along the scan, photographed as a user told to keep its band inside the screen
+// does: one band (the slit's other passes, a refresh before or after, off the screen),
+// kSpareLines clear of the screen's top and bottom. The beam meets the slit's curtains far
+// from the line it scans when the slit crosses the screen's centre, so the band's place
+// is drawn, and the start line follows from it.
+void BandInside(Scene& s, Draw& d) {
+    const cv::Matx33d screenToPhoto = ScreenToPhoto(s.placement, s.timing.width, s.timing.height);
+    const Projection projection = ProjectionOf(s, screenToPhoto);
+    const Truth truth = TruthOf(s, screenToPhoto);
+    const double h = s.timing.height, band = truth.bandLines.value_or(0);
+    // Passes of the slit follow each other a refresh apart in time, this many lines apart
+    // on the screen.
+    const double passes = s.timing.vtotal / (1 - 1 / (s.timing.LinePeriod() * truth.slitSpeed.value_or(INFINITY)));
+    const double low = std::max(1 + kSpareLines, h - passes + kSpareLines);
+    const double high = std::max(low, std::min(h - kSpareLines - band, passes - band - kSpareLines));
+    const double drawn = d.Uniform(0, 1);
+    for (int k = 0; k < kPlacesTried; ++k) {
+        // The places after the one drawn spread over the room by the golden ratio.
+        const double share = std::fmod(drawn + k * 0.6180339887498949, 1.0);
+        s.startLine = StartMeeting(s, projection, low + share * (high - low));
+        const auto stretches = LitStretches(s, projection);
+        if (stretches.size() == 1 && stretches[0].first >= 1 + kSpareLines && stretches[0].second <= h - kSpareLines)
+            return;
+    }
+    throw std::logic_error("no place on the screen holds a band of " + std::to_string(band) + " lines");
 }
 
 // A vertical metal slit of 3.5 to 7 ms travelling along the scan; the exposure is kept
@@ -192,7 +246,7 @@ void AlongScan(Scene& s, Draw& d) {
     const double travel = d.Uniform(3.5e-3, 7e-3), line = s.timing.LinePeriod();
     Slit(s, d, SlitAxis::kY, travel, travel);
     s.exposure = d.Uniform(20, std::max(25.0, 0.8 * s.timing.height / Stretch(s))) * line;
-    s.startLine = StartBefore(s, d);
+    BandInside(s, d);
 }
 
 }  // namespace
@@ -397,7 +451,7 @@ Case MakeCase(Family family, std::uint64_t n) {
             // where it ran with it.
             Scene second = s;
             second.placement.rotationDeg += 180 + d.Uniform(-2, 2);
-            second.startLine = StartBefore(second, d);
+            BandInside(second, d);
             second.schedule.firstPhase = d.Pick(5);
             second.sensor.seed = s.sensor.seed + 7919;
             c.second = second;

@@ -21,6 +21,7 @@ constexpr double kPerspectivePrior = 0.02;
 constexpr double kEdgeWeight = 0.3;  // an edge strip fixes X to some tenths of a column
 constexpr double kExtentSlack = 16;  // lines beyond the screen's height that a piece's blurred outline may reach
 constexpr double kFaintestMark = 0.04;  // a mark's amplitude over the mean below which its phase is noise
+constexpr double kFewestSpans = 8;  // a mark's measurements along a piece, at least, where overlapping spans allow
 constexpr double kEvenLight = 0.8;  // the two references' light over each other's, at least, for a row to count
 constexpr double kUnlit = 0.2;      // of a track's brightest reference: rows darker than this are not lit
 constexpr double kLeastSpanShare = 0.25;  // of a track's columns that must show a measurement's whole span
@@ -48,6 +49,13 @@ constexpr Mark kStripes{{{kStripeFirst + 2, kStripeLast - 1}, {Mirrored(kStripeL
 // through blur that takes the stripes away.
 constexpr Mark kTenths{{{kTenthTickFirst, kTenthTickLast}, {Mirrored(kTenthTickLast), Mirrored(kTenthTickFirst)}},
                        10, 16, 4.5, 10, 2, 0.5};
+// The ticks of every fifth line, dark on line 5 of each five, one line thick: modulo five
+// lines, their contrast kept through blur that takes the stripes away, two of them in a
+// band too short to hold two of the tenths' (sampled finely: a narrow mark's harmonics
+// would alias into its phase). Columns are kept clear of the stripes and of the tenths'
+// ticks on either side, whose rows, blurred across, would pull its phase.
+constexpr Mark kFifths{{{kFifthTickFirst + 2, kFifthTickLast - 1}, {Mirrored(kFifthTickLast) + 1, Mirrored(kFifthTickFirst) - 2}},
+                       5, 20, 2, 5, 1, 0.5};
 // Two groups of columns on each side that are white on every line: the ruler's margin
 // inside the edge strip, and the gap between the ticks and the labels. A row's light
 // there, taken between them, normalises a mark's rows, so that a band's edge or glow
@@ -105,7 +113,11 @@ PhaseTrack TrackPhase(const cv::Mat1b& sharp, const cv::Matx33d& h, const Screen
     const std::vector<double> us = Positions(firstU + sampleStep / 2, static_cast<int>((lastU - firstU) / sampleStep), sampleStep);
     if (us.empty()) return track;
     const int perSpan = static_cast<int>(std::lround(mark.span / sampleStep));
-    const double step = std::max(mark.step, mark.period * std::ceil((lastU - firstU) / measurements / mark.period));
+    // Whole periods apart, as many as the budget allows; a short band holds few periods of a
+    // coarse mark, and its spans then overlap, the mark's own step apart, so that enough of
+    // them lie wholly inside the band.
+    double step = std::max(mark.step, mark.period * std::ceil((lastU - firstU) / measurements / mark.period));
+    if ((lastU - firstU - mark.span) / step + 1 < kFewestSpans) step = mark.step;
     const int stride = std::max(1, static_cast<int>(std::lround(step / sampleStep)));
     const int columnStep = measurements < kMeasurements ? 2 : 1;  // every other column in the rounds that only settle the grid
     // A sample at column x is normalised by the reference of the row at its place in a
@@ -465,13 +477,24 @@ std::optional<Grid> FitGrid(const cv::Mat1b& sharp, const Piece& piece, const Ro
         const double slope = SlopeOf(piece, grid.screenToPhoto);
         const int measurements = round + 1 < kRounds ? kFirstMeasurements : kMeasurements;
         std::vector<PhaseTrack> tenths = MarkTracks(sharp, grid.screenToPhoto, layout, kTenths, first, last, measurements, slope);
+        // A piece too short to hold enough of the tenths' ticks for their pitch: the fifths'
+        // ticks join them.
+        const bool fewTenths = (last - first - kTenths.span) / kTenths.period + 1 < kFewestSpans;
+        std::vector<PhaseTrack> fifths;
+        if (fewTenths) fifths = MarkTracks(sharp, grid.screenToPhoto, layout, kFifths, first, last, measurements, slope);
         std::vector<PhaseTrack> stripes = MarkTracks(sharp, grid.screenToPhoto, layout, kStripes, first, last, measurements, slope);
         grid.modulation = Modulation(stripes);
         lines.clear();
-        const bool tenthsSeen = std::any_of(tenths.begin(), tenths.end(), [](const PhaseTrack& t) { return t.points.size() >= 2; });
+        // Seen twice, along one track or across them: a band too short to hold two of the
+        // ticks whole shows one on every track, the fifths' ticks keeping the pitch.
+        std::size_t seen = 0;
+        for (const PhaseTrack& t : tenths) seen += t.points.size();
+        const bool tenthsSeen = seen >= 2;
         if (tenthsSeen) {
+            AlignToCoarse(fifths, tenths, kFifths.period);
             AlignToCoarse(stripes, tenths, kStripes.period);
             AddConstraints(tenths, lines);
+            AddConstraints(fifths, lines);
         }
         if (grid.modulation >= kFaintestStripes) AddConstraints(stripes, lines);
         grid.period = tenthsSeen ? kTenths.period : kStripes.period;

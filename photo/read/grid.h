@@ -1,7 +1,8 @@
 // The exact grid of one lit piece: where each screen column and line lies in the
 // photo. The ruler's ticks of every tenth line fix the lines modulo ten, through blur;
-// its line stripes, where blur left them, fix them to a hundredth of a line modulo two;
-// its black edge strips fix the columns; together they give a homography.
+// those of every fifth line, between them, keep the pitch in a band too short for two
+// tenths; its line stripes, where blur left them, fix them to a hundredth of a line
+// modulo two; its black edge strips fix the columns; together they give a homography.
 #pragma once
 
 #include <opencv2/core.hpp>

@@ -29,6 +29,9 @@ constexpr double kSmallestPitch = 1.6;     // photo pixels per line, below which
 constexpr double kRulerSeen = 0.8;         // correlation of the ruler's column profile that shows the ruler
 constexpr int kMostPieces = 3;
 constexpr int kOtherMatches = 3;           // less likely matches of the ruler tried where a grid's numbering is in doubt
+// Lines from where the screen's top or bottom lies that a band's edge may be found when it
+// is that edge: the raster's edge, blurred, with no glow beyond it.
+constexpr double kScreenEdgeSlack = 1;
 constexpr double kEdgeSettling = 0.3;      // lines: what the edges' quantisation may add to the length
 constexpr int kWidthClear = 6;             // columns kept clear of the screen's sides and the bars for its white
 constexpr double kSameScreen = 0.03;       // of the width, that two photographs of one screen's mode may differ by
@@ -270,7 +273,7 @@ ScreenView Place(const cv::Mat1b& sharp, const std::vector<Located>& pieces, con
     numbered = !view.grids.empty();
     if (!numbered) {  // measured where the largest piece is, its lines unnumbered
         const Located& p = pieces.front();
-        view.grids.push_back({p.grid.screenToPhoto, p.grid.firstU, p.grid.lastU});
+        view.grids.push_back({p.grid.screenToPhoto, p.grid.firstU, p.grid.lastU, p.grid.period});
     }
     return view;
 }
@@ -614,6 +617,18 @@ std::pair<std::optional<int>, std::optional<int>> PhasesAlongSlit(const cv::Mat1
     return {agreed(0), agreed(1)};
 }
 
+// Unnumbered, the lines are known modulo the ticks' period: a band's edge that falls where
+// the screen's top or bottom would then lie may be the screen's own, the shutter having
+// opened or closed in the blanking beyond it. One that does not lies inside the screen.
+bool MayMeetScreenEdge(const Band& band, const PlacedGrid& grid, int height) {
+    if (grid.period <= 0) return false;
+    auto near = [&](double u, double edge) {
+        const double off = std::remainder(u - edge, static_cast<double>(grid.period));
+        return std::abs(off) <= kScreenEdgeSlack;
+    };
+    return near(band.start, 0) || near(band.end, height);
+}
+
 void ReadCrt(const cv::Mat1b& sharp, const ScreenView& view, const cv::Mat1f& shares, const Columns& columns, double black,
              const Band& band, const ScreenLayout& layout, const ReadOptions& options, Reading& r) {
     // The bars: the band's lines hold one pass more than the rest's.
@@ -667,6 +682,7 @@ void ReadCrt(const cv::Mat1b& sharp, const ScreenView& view, const cv::Mat1f& sh
     r.notes.insert(r.notes.begin() + static_cast<std::ptrdiff_t>(phaseNotes), barNotes.begin(), barNotes.end());
     const bool alongScan = options.shutter == ShutterKind::kSlit && SlitAlongScan(view, layout, sharp.size(), options, slanted);
     const bool needsTotal = m > 0 || band.wraps || band.startAtTop || band.endAtBottom || (slit && travel->closeAt > vtotal);
+    const bool mayMeetEdge = !slit && !r.labelSeen && MayMeetScreenEdge(band, view.grids.front(), h);
     if (slanted && options.shutter != ShutterKind::kLeaf && !travelKnown) {
         r.notes.push_back("the band slants, but its edges across the screen do not follow one slit's travel: the exposure "
                           "is not read");
@@ -683,6 +699,9 @@ void ReadCrt(const cv::Mat1b& sharp, const ScreenView& view, const cv::Mat1f& sh
                           "the exposure is not read");
     } else if (!r.labelSeen && needsTotal) {
         r.notes.push_back("the band holds no label and reaches the screen's edge: its place and length are not known");
+    } else if (mayMeetEdge) {
+        r.notes.push_back("the band holds no label, and an edge of it lies where the screen's top or bottom may: it may "
+                          "run on into the blanking, and its length is not known");
     } else if (needsTotal && !r.vtotal) {
         r.notes.push_back("the exposure spans the vertical blanking: give --refresh or --vtotal to count it");
     } else if (slit) {

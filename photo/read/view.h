@@ -14,6 +14,7 @@ namespace velmaro::photo {
 struct PlacedGrid {
     cv::Matx33d screenToPhoto;  // screen column and absolute line coordinate to photo
     double firstU = 0, lastU = 0;
+    int period = 0;  // where the lines are not numbered, the lines their coordinate is known modulo; else 0
 };
 
 // Rows take the grid of the piece nearest to them.

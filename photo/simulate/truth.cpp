@@ -25,14 +25,6 @@ ScanPoint Scanning(double time, const Timing& timing) {
     return {refresh, (time - refresh * timing.FramePeriod()) / timing.LinePeriod()};
 }
 
-// Whether line n (1-based) is scanned, at the centre column, inside its window.
-bool Lit(int n, Span window, const Timing& timing) {
-    const double within = (n - 1 + kActiveLineShare / 2) * timing.LinePeriod();
-    const double frame = timing.FramePeriod();
-    const double k = std::ceil((window.opening - within) / frame);
-    return k * frame + within < window.closing;
-}
-
 Span CentreColumn(const Scene& scene, const Projection& projection, double lineCoordinate) {
     return WindowAt(scene, projection, {scene.timing.width / 2.0, lineCoordinate});
 }
@@ -86,6 +78,14 @@ void DescribeSlit(const Scene& scene, const Projection& projection, Truth& truth
 
 }  // namespace
 
+bool LineLit(const Scene& scene, const Projection& projection, int n) {
+    const Timing& t = scene.timing;
+    const Span window = CentreColumn(scene, projection, n - 0.5);
+    const double within = (n - 1 + kActiveLineShare / 2) * t.LinePeriod();
+    const double k = std::ceil((window.opening - within) / t.FramePeriod());
+    return k * t.FramePeriod() + within < window.closing;
+}
+
 Truth TruthOf(const Scene& scene, const cv::Matx33d& screenToPhoto) {
     const Timing& t = scene.timing;
     const Projection projection = ProjectionOf(scene, screenToPhoto);
@@ -106,7 +106,7 @@ Truth TruthOf(const Scene& scene, const cv::Matx33d& screenToPhoto) {
         bool whole = true;
         for (int n = label - LabelHalfHeight(label); n <= label + LabelHalfHeight(label) && whole; ++n)
             whole = n < 1 || n > t.height || scene.display == DisplayKind::kLcd ||
-                    Lit(n, CentreColumn(scene, projection, n - 0.5), t);
+                    LineLit(scene, projection, n);
         if (whole) truth.labelsLit.push_back(label);
     }
 

@@ -45,6 +45,10 @@ struct Truth {
 
 Truth TruthOf(const Scene& scene, const cv::Matx33d& screenToPhoto);
 
+// Whether line n (1-based) is scanned, at the screen's centre column, while the shutter
+// is open there.
+bool LineLit(const Scene& scene, const Projection& projection, int n);
+
 // The truth with the scene that made it, as JSON.
 nlohmann::ordered_json TruthJson(const Truth& truth, const Scene& scene, const cv::Matx33d& screenToPhoto);
 

@@ -501,3 +501,35 @@ TEST(ReadPhotos, ASteepRollingReadoutGivesTheLinesAndPhasesWhereTheCurtainsMetTh
         EXPECT_EQ(shot.truth.refreshes, r.refreshes) << c.name;
     }
 }
+
+TEST(ReadPhotos, AShortBandIsReadByItsTicksAndOneThatMayBeginAtTheScreensTopIsNot) {
+    // Blur of about 0.85 lines, beyond the stripes' reach: 22 lines inside the screen, with
+    // a label and without one (the lines then known modulo ten only, the band's edges where
+    // neither the screen's top nor its bottom could lie).
+    std::uint64_t seed = 100;
+    for (double startLine : {240.4, 213.6}) {
+        Scene s = SmallScreen(++seed);
+        s.beamSpot = 0.4;
+        s.optics.blur = 0.75 * 2.5;
+        s.startLine = startLine;
+        s.exposure = 22 * s.timing.LinePeriod();
+        const Photographed shot = Take(s);
+        const Reading r = ReadPhoto(shot.photo, OptionsFor(s));
+        ExpectExposure(shot.truth, r, "22 lines from line " + std::to_string(startLine));
+    }
+    // Opened in the blanking, 16 lines lit at the top and no label: the band's top is the
+    // screen's, which nothing in the photograph numbers, and the blanking's share is unseen.
+    Scene s = SmallScreen(++seed);
+    s.beamSpot = 0.4;
+    s.optics.blur = 0.75 * 2.5;
+    s.startLine = 495;
+    s.exposure = 30 * s.timing.LinePeriod();
+    const Photographed shot = Take(s);
+    const Reading r = ReadPhoto(shot.photo, OptionsFor(s));
+    EXPECT_TRUE(shot.truth.startInBlanking);
+    if (r.exposureLines)
+        EXPECT_LE(std::abs(*r.exposureLines - shot.truth.exposureLines), r.uncertaintyLines.value_or(0))
+            << "truth " << shot.truth.exposureLines << " lines; " << Said(r);
+    else
+        EXPECT_TRUE(Mentions(r, "blanking")) << Notes(r);
+}

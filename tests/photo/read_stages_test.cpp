@@ -200,6 +200,32 @@ TEST(Grid, APitchSomePerCentOffAtFirstStillNumbersEveryLine) {
     }
 }
 
+TEST(Grid, TheFifthLinesTicksHoldABandTooShortForTwoTenths) {
+    // 22 and 16 lines under 0.9 lines of blur: the stripes keep a few per cent of their
+    // contrast, the band holds two or three tenth-line ticks, fewer whole, and the pitch
+    // comes from the ticks of every fifth line between them.
+    for (double lines : {22.0, 16.0}) {
+        const Shot shot = Take(1.5, 0.015, -0.02, 412, lines, 2.2, 0.04);
+        Located found;
+        ASSERT_NO_FATAL_FAILURE(Locate(shot, found)) << lines << " lines";
+        EXPECT_LT(found.grid.modulation, kFaintestStripes) << lines << " lines";
+        EXPECT_EQ(10, found.grid.period) << lines << " lines: the ticks know the lines modulo ten";
+        const cv::Matx33d back = Inverse(found.grid.screenToPhoto);
+        double offset = NAN;
+        for (double x : {60.0, 512.0, 960.0}) {
+            for (double u : {412.0, 412 + lines / 2, 412 + lines}) {
+                const cv::Point2d p = Apply(back, Apply(shot.photograph.screenToPhoto, {x, u}));
+                // The columns' perspective is held by the ruler's two edge strips alone: far
+                // from them, a few columns off, which moves no line.
+                EXPECT_NEAR(x, p.x, x == 512 ? 0.5 : 3) << lines << " lines: column at line " << u;
+                if (std::isnan(offset)) offset = std::round(u - p.y);
+                EXPECT_NEAR(u - offset, p.y, 0.2) << lines << " lines: line " << u << " column " << x;
+            }
+        }
+        EXPECT_EQ(0, static_cast<int>(offset) % 10) << lines << " lines: offset " << offset;
+    }
+}
+
 TEST(Numbering, LabelsTellTheLinesAndABandWithoutOneIsNotNumbered) {
     const Shot labelled = Take(2, 0.02, 0, 300, 120);  // holds the labels 350 and 400
     Located found;
