@@ -22,24 +22,58 @@ double Mean(const cv::Mat1f& row, int from, int count) {
 
 }  // namespace
 
-cv::Mat1f BarSharesByLine(const cv::Mat1b& sharp, const ScreenView& view, const Columns& columns, double black,
-                          int height) {
-    std::vector<double> all = columns.barWhite;
-    std::vector<int> starts;
-    for (const auto& bar : columns.bars) {
-        starts.push_back(static_cast<int>(all.size()));
-        all.insert(all.end(), bar.begin(), bar.end());
+cv::Mat1f BarSharesByLine(const cv::Mat1b& sharp, const ScreenView& view, const Columns& columns, int height) {
+    // Each side's columns in one row of samples: its bars, its black strip, and the white
+    // inside and outside the bars.
+    std::vector<double> all;
+    struct Range {
+        int from = 0, count = 0;
+        double column = 0;  // the middle
+    };
+    struct SideRanges {
+        std::array<Range, kBars> bars;
+        Range black, inner, outer;
+    };
+    std::array<SideRanges, 2> ranges{};
+    auto add = [&](const std::vector<double>& of) {
+        Range range{static_cast<int>(all.size()), static_cast<int>(of.size()), 0};
+        for (double x : of) range.column += x / of.size();
+        all.insert(all.end(), of.begin(), of.end());
+        return range;
+    };
+    for (std::size_t i = 0; i < ranges.size(); ++i) {
+        const BarSide& side = columns.barSides[i];
+        for (int j = 0; j < kBars; ++j) ranges[i].bars[j] = add(side.bars[j]);
+        ranges[i].black = add(side.black);
+        ranges[i].inner = add(side.inner);
+        ranges[i].outer = add(side.outer);
     }
     const cv::Mat1f samples = SampleView(sharp, view, all, Positions(0.5, height, 1));
     cv::Mat1f shares(height, kBars, NAN);
     for (int n = 0; n < height; ++n) {
         const cv::Mat1f row = samples.row(n);
-        const double white = Mean(row, 0, static_cast<int>(columns.barWhite.size()));
-        if (!(white - black > 0)) continue;
-        for (int j = 0; j < kBars; ++j) {
-            const double bar = Mean(row, starts[j], static_cast<int>(columns.bars[j].size()));
-            shares(n, j) = static_cast<float>((bar - black) / (white - black));
+        auto mean = [&](const Range& r) { return Mean(row, r.from, r.count); };
+        // A bar's light above the strip's over the white there: the white that blur
+        // spills into a bar's middle spills as much into the strip's, and so cancels.
+        std::array<double, kBars> sum{};
+        int sides = 0;
+        for (const SideRanges& side : ranges) {
+            const double black = mean(side.black), inner = mean(side.inner), outer = mean(side.outer);
+            if (side.outer.column == side.inner.column) continue;
+            std::array<double, kBars> of{};
+            bool known = true;
+            for (int j = 0; j < kBars && known; ++j) {
+                const double along = (side.bars[j].column - side.inner.column) / (side.outer.column - side.inner.column);
+                const double white = inner + along * (outer - inner) - black;
+                of[j] = (mean(side.bars[j]) - black) / white;
+                known = white > 0 && !std::isnan(of[j]);
+            }
+            if (!known) continue;
+            for (int j = 0; j < kBars; ++j) sum[j] += of[j];
+            ++sides;
         }
+        if (sides == 0) continue;
+        for (int j = 0; j < kBars; ++j) shares(n, j) = static_cast<float>(sum[j] / sides);
     }
     return shares;
 }

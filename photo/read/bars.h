@@ -18,10 +18,9 @@ using BarShares = std::array<double, kBars>;     // bar j + 1 over white, 0 ... 
 using PhaseShares = std::array<double, kPhases>;  // of the light, by phase
 using PhaseCounts = std::array<int, kPhases>;     // passes, by phase
 
-// Bar shares of each line 1..height (row n - 1); NaN where a bar is off the screen or
-// the line is unlit.
-cv::Mat1f BarSharesByLine(const cv::Mat1b& sharp, const ScreenView& view, const Columns& columns, double black,
-                          int height);
+// Bar shares of each line 1..height (row n - 1), the two sides' mean; NaN where both
+// sides' bars are off the screen or the line is unlit.
+cv::Mat1f BarSharesByLine(const cv::Mat1b& sharp, const ScreenView& view, const Columns& columns, int height);
 
 // The mean shares of the lines whose middles lie in [from, to] (line coordinates).
 std::optional<BarShares> MeanShares(const cv::Mat1f& byLine, double from, double to);

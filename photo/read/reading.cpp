@@ -572,8 +572,9 @@ void ReadWholeRefreshes(const BarShares& shares, const ScreenLayout& layout, con
 void ReadLcd(const cv::Mat1f& shares, const Columns& columns, const ScreenLayout& layout, bool clipped, Reading& r) {
     double barColumn = 0;
     int count = 0;
-    for (const auto& bar : columns.bars)
-        for (double x : bar) barColumn += x, ++count;
+    for (const BarSide& side : columns.barSides)
+        for (const auto& bar : side.bars)
+            for (double x : bar) barColumn += x, ++count;
     std::string why;
     const auto zone = FindChangeZone(shares, count ? barColumn / count : layout.width / 2.0, layout.width, r.vtotal, why);
     if (!zone) {
@@ -678,7 +679,7 @@ Reading ReadPositive(const Photo& photo, const ReadOptions& options) {
     auto band = FindBand(profile);
     std::optional<cv::Mat1f> shares;
     auto sharesByLine = [&]() -> const cv::Mat1f& {
-        if (!shares) shares = BarSharesByLine(photo.sharp, view, columns, profile.black, layout.height);
+        if (!shares) shares = BarSharesByLine(photo.sharp, view, columns, layout.height);
         return *shares;
     };
     // Many passes light the whole screen and leave the band a faint step; the bars show it,
