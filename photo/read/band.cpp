@@ -267,24 +267,24 @@ GroupBand BandOfGroup(const std::vector<float>& v, double black, double least) {
     search(true, 0, samples);
     search(false, 0, samples);
     // Where the grid is off by a line or two, the screen's own top or bottom shows a step
-    // larger than any faint band's: the band's edge is looked for beyond it, and the
-    // screen's edge kept only where none stands out.
+    // larger than any faint band's; so does the bright rim that ringing (the JPEG's, the
+    // lens's) leaves along them, either way. The band's edge is looked for beyond it, and
+    // the screen's edge kept only where none stands out.
     const double extent = samples / double(kSamplesPerLine);
+    const int rim = static_cast<int>(kNearTop * kSamplesPerLine);
     auto crossingOf = [&](int at, const Sides& sides) { return Crossing(v, at, black + (sides.above + sides.below) / 2); };
-    if (riseAt >= 0 && crossingOf(riseAt, riseSides) < kNearTop) {
-        const auto screen = std::tuple(rise, riseAt, riseSides);
-        const int after = riseAt + kGap + 1 + static_cast<int>(kNearTop * kSamplesPerLine);
-        rise = 0, riseAt = -1;
-        search(true, after, samples);
-        if (riseAt < 0) std::tie(rise, riseAt, riseSides) = screen;
-    }
-    if (fallAt >= 0 && crossingOf(fallAt, fallSides) > extent - kNearTop) {
-        const auto screen = std::tuple(fall, fallAt, fallSides);
-        const int before = fallAt - kGap - 1 - static_cast<int>(kNearTop * kSamplesPerLine);
-        fall = 0, fallAt = -1;
-        search(false, 0, before);
-        if (fallAt < 0) std::tie(fall, fallAt, fallSides) = screen;
-    }
+    auto beyondRim = [&](bool rises, double& step, int& at, Sides& sides) {
+        if (at < 0) return;
+        const double u = crossingOf(at, sides);
+        if (u >= kNearTop && u <= extent - kNearTop) return;
+        const auto screen = std::tuple(step, at, sides);
+        const int from = u < kNearTop ? at + kGap + 1 + rim : 0, to = u < kNearTop ? samples : at - kGap - 1 - rim;
+        step = 0, at = -1;
+        search(rises, from, to);
+        if (at < 0) std::tie(step, at, sides) = screen;
+    };
+    beyondRim(true, rise, riseAt, riseSides);
+    beyondRim(false, fall, fallAt, fallSides);
     GroupBand g;
     if (riseAt >= 0) g.start = Crossing(v, riseAt, black + (riseSides.above + riseSides.below) / 2);
     if (fallAt >= 0) g.end = Crossing(v, fallAt, black + (fallSides.above + fallSides.below) / 2);

@@ -210,6 +210,26 @@ TEST(Band, EdgesLevelsAndWrapsOfMadeProfiles) {
     EXPECT_FALSE(FindBand(MadeProfile(0, 0, 0, 0.7, 0.4)));
 }
 
+TEST(Band, ABrightRimAlongTheScreensTopAndBottomIsNoFaintBandsEdge) {
+    // Thirty-one passes beside thirty, over the bottom to the top: a step of 3 %. Ringing
+    // along the screen's own top and bottom, where the black border meets the white,
+    // leaves the lines next to them 4 % brighter than the rest: a larger step than the band's.
+    WhiteProfile profile = MadeProfile(420.4, 86.3, 0.85 / 31, 0.85 * 30 / 31, 0.5);
+    // Of the level, line by line: the screen's first four lines and its last four.
+    const double top[] = {0.2, 1.04, 1.04, 1.0}, bottom[] = {1.0, 1.04, 1.04, 0.2};
+    for (int j = 0; j < profile.values.rows; ++j) {
+        const int n = j / kSamplesPerLine;
+        const double of = n < 4 ? top[n] : n >= 764 ? bottom[n - 764] : 1;
+        for (int g = 0; g < profile.values.cols; ++g)
+            profile.values(j, g) = static_cast<float>(profile.black + (profile.values(j, g) - profile.black) * of);
+    }
+    const auto band = FindBand(profile, true);
+    ASSERT_TRUE(band);
+    EXPECT_TRUE(band->wraps) << "from " << band->start << " to " << band->end;
+    EXPECT_NEAR(420.4, band->start, 0.3);
+    EXPECT_NEAR(86.3, band->end, 0.3);
+}
+
 TEST(ChangeZone, RampOfTheChangedBarGivesLengthAndResponse) {
     // Phase 2 replaces phase 1 on lines scanned from 200.4 for 150 lines (a refresh that
     // shows phase 2 begins before the opening), through a panel whose 10-90 % response is
