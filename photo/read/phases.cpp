@@ -13,7 +13,11 @@ namespace {
 constexpr int kCountableRefreshes = 5;  // more, and a phase may come round again
 constexpr double kGlowClear = 25;       // lines above the band's start that may glow on
 constexpr double kPreferGuess = 0.1;    // passes by which the bars must fit another count better
-constexpr double kRatioError = 0.005;   // of the levels' ratio, either way: what vignetting leaves of it
+// Of the levels' ratio, either way: what vignetting and a JPEG leave of it. A JPEG keeps a
+// flat area's mean only to a step of its coarsest quantiser, the same over the whole area:
+// the two levels may each be off by some tenths of a per cent, however many pixels are
+// averaged.
+constexpr double kRatioError = 0.01;
 constexpr double kGlowShare = 0.15;     // of (ratio - 1) that slow light cut short or glowing on may take from it
 // Lines over which a phosphor's fast light still falls (150 us at the fastest line rates):
 // the band's last lines lose that much of their extra pass's light when the shutter
@@ -145,7 +149,8 @@ std::vector<int> PassCandidates(const cv::Mat1f& shares, const Band& band, doubl
         return worst;
     };
     // The counts whose ratio lies within the levels' own error of the measured one. The
-    // slow light of the passes beside the edges only ever makes the band look dimmer.
+    // slow light of the passes beside the edges only ever makes the band look dimmer; a
+    // JPEG makes it dimmer or brighter.
     // Clipped white holds the band's level down: its ratio is then only the least the true
     // one may be, and bounds the count from above alone.
     // So does a band so short that the decay cut short at its end takes much of its light.

@@ -265,7 +265,7 @@ void ReadLeafBand(const Band& band, int m, int h, Reading& r) {
 
 // Where the photo allows several exposures (line periods, the likeliest first): the one
 // nearest the marked speed where that is given, else the likeliest, its uncertainty
-// reaching the next ones; none where the photo ranks them not at all and there are more
+// reaching the others; none where the photo ranks them not at all and there are more
 // than two. Sets the candidates, the notes and the uncertainty; returns the one taken.
 std::optional<double> ChooseAmong(std::vector<double> likeliestFirst, bool ranked, const ReadOptions& options, Reading& r) {
     std::vector<double> lines = likeliestFirst;
@@ -299,12 +299,12 @@ std::optional<double> ChooseAmong(std::vector<double> likeliestFirst, bool ranke
         r.notes.push_back(open + ", and nothing in it prefers one: give --marked with the speed set on the camera to choose");
         return std::nullopt;
     }
+    // Every exposure allowed lies within what the photograph's own measures allow: the
+    // uncertainty reaches the farthest of them.
     const std::size_t chosen = nearest(likeliestFirst.front());
-    double reach = 0;
-    if (chosen > 0) reach = std::max(reach, lines[chosen] - lines[chosen - 1]);
-    if (chosen + 1 < lines.size()) reach = std::max(reach, lines[chosen + 1] - lines[chosen]);
+    const double reach = std::max(lines[chosen] - lines.front(), lines.back() - lines[chosen]);
     if (r.uncertaintyLines) *r.uncertaintyLines += reach;
-    r.notes.push_back(open + "; the likeliest is given, its uncertainty reaching the next ones (give --marked with the "
+    r.notes.push_back(open + "; the likeliest is given, its uncertainty reaching the others (give --marked with the "
                              "speed set on the camera to choose)");
     return lines[chosen];
 }

@@ -327,6 +327,29 @@ TEST(Phases, ManyPassesWhoseSharesCountNoWholePassStillShowThePhaseAdded) {
     EXPECT_EQ(std::optional(4), phases.last) << "passes " << phases.passes;
 }
 
+TEST(Phases, ALevelsRatioAsAJpegLeavesItKeepsTheTrueCountOpen) {
+    // Forty-two passes outside the band, forty-three inside, from phase 1 to phase 3. The
+    // JPEG's coarse step for each flat area's mean puts the levels' ratio at 1.0317 for a
+    // true 43 / 42 = 1.0238: by itself, 31 or 32 passes.
+    const std::array<int, kPhases> inside{8, 9, 9, 9, 8}, above{8, 8, 9, 9, 8}, below{8, 9, 9, 8, 8};
+    cv::Mat1f shares(768, kBars);
+    for (int n = 0; n < 768; ++n) {
+        const BarShares bars = BarsOf(n < 160 ? above : n < 500 ? inside : below);
+        for (int j = 0; j < kBars; ++j) shares(n, j) = static_cast<float>(bars[j]);
+    }
+    Band band;
+    band.passes = 32, band.ratio = 1.0317;
+    band.start = 160, band.end = 500, band.length = 340;
+    band.atStart = band.atEnd = {160, 500};
+    band.beforeStart = {0, 160}, band.afterEnd = {500, 768};
+    const BandPhases phases = PhasesOfBand(shares, band);
+    std::string counts;
+    for (int m : phases.passCandidates) counts += std::to_string(m) + " ";
+    EXPECT_NE(phases.passCandidates.end(), std::find(phases.passCandidates.begin(), phases.passCandidates.end(), 42))
+        << "counts left open: " << counts;
+    for (int m : phases.passCandidates) EXPECT_EQ(2, m % 5) << "the bars count 42 passes modulo five: " << counts;
+}
+
 TEST(Phases, AShortBandsLevelOnlyBoundsTheCountFromAbove) {
     // Four passes outside a band of seven lines, five inside, from phase 4 round to phase
     // 3. The phosphor's light of the last pass, cut short on the band's last lines, leaves
