@@ -36,6 +36,7 @@ constexpr double kGlowReach = 100;   // lines: a pass's slow light lifts the lin
 constexpr double kClearStep = 0.2;   // of the rest's level: a band's step this large stands clear of vignetting
 constexpr double kNearBottom = 12;   // lines: an end this near the screen's bottom may be a close in the blanking
 constexpr double kUnlitRest = 0.1;   // of the brightest lines, below which the darkest were never lit
+constexpr double kNoisyShare = 0.01;  // of a level's samples, that noise may lift to the photo's full scale
 
 // Where a group's band lies: its start edge (brighter below) and end edge (brighter above),
 // each nullopt where the band touches the screen's top or bottom.
@@ -358,6 +359,22 @@ std::pair<double, double> FitLine(const std::vector<double>& x, const std::vecto
     return {a, b};
 }
 
+// Whether the white of the rest of the screen, beside the band, reached the photo's full
+// scale anywhere but in the odd sample noise lifts there.
+bool RestClipped(const WhiteProfile& profile, const Band& band) {
+    int clipped = 0, known = 0;
+    for (int j = 0; j < profile.values.rows; ++j) {
+        const double u = profile.firstU + U(j);
+        auto within = [&](std::pair<double, double> r) { return u > r.first + kBelowEnd && u < r.second - kBelowEnd; };
+        if (!within(band.beforeStart) && !within(band.afterEnd)) continue;
+        for (int g = 0; g < profile.values.cols; ++g) {
+            const float v = profile.values(j, g);
+            if (!std::isnan(v)) ++known, clipped += v >= kClippedWhite;
+        }
+    }
+    return known == 0 || clipped > kNoisyShare * known;
+}
+
 // The band as groups of columns show it with edges of at least `least` contrast; `agreement`
 // is the share of the groups that show its shape.
 std::optional<Band> BandAtStep(const WhiteProfile& profile, double least, double& agreement) {
@@ -458,6 +475,7 @@ std::optional<Band> BandAtStep(const WhiteProfile& profile, double least, double
         band.beforeStart = {top, band.start};
         band.afterEnd = {band.end, bottom};
     }
+    band.restClipped = RestClipped(profile, band);
     return band;
 }
 

@@ -52,6 +52,8 @@ constexpr double kScaleShare = 0.003;
 // travel's middle, which may lie far from the ruler: the distortion bends the lines there
 // by up to some per cent of their spacing.
 constexpr double kSlitScaleShare = 0.01;
+constexpr double kLeastStepShare = 0.001;  // of a band's step, the least that clipping is taken to leave
+constexpr double kQuartileWidths = 1.349;  // a Gaussian's spreads from a quarter of the way to three quarters
 constexpr double kMarkedReachStops = 1.0 / 3;  // how far a shutter's exposure may stray from its marked speed
 constexpr double kDecayShare = 0.3;        // of the end's fall, that the length may be off by
 constexpr double kSlowShare = 0.5;         // of the response beyond the window, that the window's length may be off by
@@ -237,6 +239,22 @@ ScreenView Place(const cv::Mat1b& sharp, const std::vector<Located>& pieces, con
     return view;
 }
 
+// Where clipping cuts the band's step short, the middle of what is left of it lies lower
+// on the step than its true middle, each edge's blur moving it outwards: a Gaussian fall's
+// share f of the way up lies |z| of its spreads from the middle, Phi(z) = f. The band's
+// white is (m + 1) / m times the rest's, the clipped white the levels' ratio times it.
+double ClippedEdgesShift(const Band& band, int m) {
+    if (!band.clipped || m <= 0) return 0;
+    const double f = std::clamp((band.ratio - 1) * m / 2, kLeastStepShare, 0.5);
+    double low = -10, high = 0;  // z, by halving: Phi(z) = f
+    for (int round = 0; round < 60; ++round) {
+        const double z = (low + high) / 2;
+        (0.5 * std::erfc(-z / std::sqrt(2.0)) < f ? low : high) = z;
+    }
+    const double spread = band.endWidth / kQuartileWidths;
+    return 2 * spread * std::abs(low);
+}
+
 // A leaf shutter's band: the same window everywhere, its length the band's at every
 // column; an edge off the screen counts the blanking beyond it as open.
 void ReadLeafBand(const Band& band, int m, int h, Reading& r) {
@@ -260,7 +278,8 @@ void ReadLeafBand(const Band& band, int m, int h, Reading& r) {
     r.exposureLines = lines;
     // The grid's scale errs over the distance between the two edges measured: the band's
     // length, or the lines between a wrapped band's two parts.
-    r.uncertaintyLines = uncertainty + kScaleShare * std::max(band.length, std::abs(band.start - band.end));
+    r.uncertaintyLines = uncertainty + kScaleShare * std::max(band.length, std::abs(band.start - band.end)) +
+                         ClippedEdgesShift(band, m);
 }
 
 // Where the photo allows several exposures (line periods, the likeliest first): the one
@@ -692,10 +711,14 @@ Reading ReadPositive(const Photo& photo, const ReadOptions& options) {
     // Over-exposed, the white holds lines lit m + 1 times no brighter than lines lit m times
     // (where the rest of the screen is lit at all, m > 0), and shows no band of many
     // passes: nothing then tells a CRT from an LCD open for many refreshes (a short LCD
-    // exposure leaves most lines one picture, which clipping does not change).
+    // exposure leaves most lines one picture, which clipping does not change). Where only
+    // the band's lines are clipped, the rest's white and bars count the passes, and the
+    // band's bars, held down with its white by one factor, tell the pass it added.
+    // Where the rest is clipped too, its white hides phase 4's passes, which no bar shows:
+    // only one picture a refresh, which the photograph cannot prove, would give them.
     const bool clipped = WhiteClipped(profile);
     if (clipped && !(options.display && lcd) &&
-        (band ? band->passes > 0 : ManyPictures(sharesByLine(), kClippedBetween))) {
+        (band ? band->passes > 0 && band->restClipped : ManyPictures(sharesByLine(), kClippedBetween))) {
         r.notes.push_back("the screen's white is clipped (the photograph is over-exposed): lines lit once more than "
                           "others show no brighter, nor can a CRT be told from an LCD (give --display lcd for an LCD)");
         return r;
