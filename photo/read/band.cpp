@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <initializer_list>
 #include <map>
 #include <tuple>
 
@@ -37,6 +38,7 @@ constexpr double kClearStep = 0.2;   // of the rest's level: a band's step this 
 constexpr double kNearBottom = 12;   // lines: an end this near the screen's bottom may be a close in the blanking
 constexpr double kUnlitRest = 0.1;   // of the brightest lines, below which the darkest were never lit
 constexpr double kNoisyShare = 0.01;  // of a level's samples, that noise may lift to the photo's full scale
+constexpr double kMostlyClipped = 0.5;  // of the band's white samples at full scale, beyond which its shares are held up
 
 // Where a group's band lies: its start edge (brighter below) and end edge (brighter above),
 // each nullopt where the band touches the screen's top or bottom.
@@ -359,20 +361,20 @@ std::pair<double, double> FitLine(const std::vector<double>& x, const std::vecto
     return {a, b};
 }
 
-// Whether the white of the rest of the screen, beside the band, reached the photo's full
-// scale anywhere but in the odd sample noise lifts there.
-bool RestClipped(const WhiteProfile& profile, const Band& band) {
+// The share of the white samples in those line ranges (clear of the band's edges) that
+// reached the photo's full scale.
+double ClippedShare(const WhiteProfile& profile, std::initializer_list<std::pair<double, double>> ranges) {
     int clipped = 0, known = 0;
     for (int j = 0; j < profile.values.rows; ++j) {
         const double u = profile.firstU + U(j);
-        auto within = [&](std::pair<double, double> r) { return u > r.first + kBelowEnd && u < r.second - kBelowEnd; };
-        if (!within(band.beforeStart) && !within(band.afterEnd)) continue;
+        if (std::none_of(ranges.begin(), ranges.end(), [&](auto r) { return u > r.first + kBelowEnd && u < r.second - kBelowEnd; }))
+            continue;
         for (int g = 0; g < profile.values.cols; ++g) {
             const float v = profile.values(j, g);
             if (!std::isnan(v)) ++known, clipped += v >= kClippedWhite;
         }
     }
-    return known == 0 || clipped > kNoisyShare * known;
+    return known ? static_cast<double>(clipped) / known : 1;
 }
 
 // The band as groups of columns show it with edges of at least `least` contrast; `agreement`
@@ -475,7 +477,10 @@ std::optional<Band> BandAtStep(const WhiteProfile& profile, double least, double
         band.beforeStart = {top, band.start};
         band.afterEnd = {band.end, bottom};
     }
-    band.restClipped = RestClipped(profile, band);
+    // Beside the band, any but the odd sample that noise lifts; on its lines, most.
+    band.restClipped = ClippedShare(profile, {band.beforeStart, band.afterEnd}) > kNoisyShare;
+    band.clippedOnItsLines =
+        band.passes > 0 && !band.restClipped && ClippedShare(profile, {band.atStart, band.atEnd}) > kMostlyClipped;
     return band;
 }
 

@@ -130,9 +130,6 @@ std::optional<int> GrownPhase(const cv::Mat1f& shares, std::pair<double, double>
     return top;
 }
 
-// Whether white is clipped on the band's lines but not beside them.
-bool ClippedOnItsLines(const Band& band) { return band.clipped && !band.restClipped; }
-
 // The phase of the band's extra pass where its white is clipped, and how far the bars miss
 // it (of a share). The white is held down, and the bars' shares there up, by one factor:
 // the band's white over the photo's full scale, which is (m + 1) / m times the rest's
@@ -204,12 +201,12 @@ std::vector<int> PassCandidates(const cv::Mat1f& shares, const Band& band, doubl
     auto add = [&](std::pair<double, double> range, int extra) {
         if (const auto mean = SharesIn(shares, range, margin)) regions.push_back({*mean, extra});
     };
-    if (ClippedOnItsLines(band)) {
+    if (band.clippedOnItsLines) {
         add(BeyondTheGlow(band.beforeStart), 0), add(band.afterEnd, 0);
     } else {
         add(band.atStart, 1), add(band.atEnd, 1), add(band.afterEnd, 0);
     }
-    const auto inside = ClippedOnItsLines(band) ? SharesIn(shares, band.atStart, margin) : std::nullopt;
+    const auto inside = band.clippedOnItsLines ? SharesIn(shares, band.atStart, margin) : std::nullopt;
     auto misfit = [&](int m) {
         double worst = 0;
         for (const auto& [mean, extra] : regions) worst = std::max(worst, WholePassMisfit(mean, m + extra));
@@ -309,7 +306,7 @@ BandPhases PhasesOfBand(const cv::Mat1f& shares, const Band& band) {
     const auto before = CountsIn(shares, BeyondTheGlow(band.beforeStart), margin, m);
     const auto after = CountsIn(shares, band.afterEnd, margin, m);
     std::optional<PhaseCounts> atStart, atEnd;
-    if (ClippedOnItsLines(band)) {
+    if (band.clippedOnItsLines) {
         atStart = CountsOfClipped(shares, band, band.atStart, before, margin, m, r.first);
         atEnd = CountsOfClipped(shares, band, band.atEnd, after, margin, m, r.last);
     } else {

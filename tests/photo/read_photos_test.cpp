@@ -402,13 +402,14 @@ TEST(ReadPhotos, ClippedWhiteOverManyPassesGivesNoExposureAndSaysWhy) {
 
 TEST(ReadPhotos, ClippedWhiteOnTheBandAloneIsCountedFromTheRestAndTheBandsBars) {
     // Two or three passes beside a band of one more, its white at 1.1 to 1.3 times full
-    // scale, the rest's below it; one picture a refresh, or every second one up for two.
+    // scale, the rest's below it; one picture a refresh, or every second one up for two;
+    // and a band of one pass on a dark screen, clipped, whose rest no pass lit.
     std::uint64_t seed = 80;
     struct Case {
         double refreshes, gain;
         std::vector<int> holds;
     };
-    for (const Case& c : {Case{2.4, 1.1 / 0.85, {1}}, Case{3.3, 1.3 / 0.85, {1}}, Case{2.6, 1.2 / 0.85, {1, 2}}}) {
+    for (const Case& c : {Case{2.4, 1.1 / 0.85, {1}}, Case{3.3, 1.3 / 0.85, {1}}, Case{2.6, 1.2 / 0.85, {1, 2}}, Case{0.4, 1.2 / 0.85, {1}}}) {
         Scene s = LargeScreen(++seed);
         s.exposure = c.refreshes * s.timing.FramePeriod();
         s.startLine = 250;
