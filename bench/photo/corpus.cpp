@@ -14,6 +14,7 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kLargestPhoto = 30e6;  // pixels: a 24-megapixel camera's photo, cropped or not
+constexpr double kSlowestTimer = 64;    // timer messages a second, as Windows delivers them at the fewest
 
 struct Mode {
     int width, height, refresh;
@@ -404,6 +405,12 @@ Case MakeCase(Family family, std::uint64_t n) {
             s.exposure = speeds[k] * (1 + d.Uniform(-off[k], off[k]));
             s.startLine = d.Uniform(1.5, v);
             if (d.Chance(0.75)) c.marked = speeds[k];
+            // A third of the screens faster than the program's timer (64 to 100 messages a
+            // second) keep some pictures up for two refreshes.
+            if (d.Chance(1.0 / 3) && s.timing.refreshHz > kSlowestTimer) {
+                static const std::vector<std::vector<int>> holds = {{1, 2}, {1, 1, 2}, {1, 1, 1, 2}};
+                s.schedule.holds = holds[d.Pick(static_cast<int>(holds.size()))];
+            }
             break;
         }
         case Family::kCrtSlant: {

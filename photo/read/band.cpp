@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <initializer_list>
 #include <map>
 #include <tuple>
 
@@ -50,6 +51,8 @@ constexpr double kEdgeLevelReach = 8;      // lines from the screen's edge withi
 constexpr double kMostScreenStretch = 0.03;  // of the height: what distortion may make of it, beyond which an edge was misread
 constexpr double kFitsClearlyBetter = 15;  // misfit ratio: what noise and the edge's model leave below it
 constexpr double kLeastSeenGlow = 0.005;   // of the band's level: a misfit smaller than noise and vignetting's
+constexpr double kNoisyShare = 0.01;  // of a level's samples, that noise may lift to the photo's full scale
+constexpr double kMostlyClipped = 0.5;  // of the band's white samples at full scale, beyond which its shares are held up
 
 // Where a group's band lies: its start edge (brighter below) and end edge (brighter above),
 // each nullopt where the band touches the screen's top or bottom.
@@ -426,24 +429,24 @@ GroupBand BandOfGroup(const GroupLight& light, double black, double least) {
     search(true, 0, samples);
     search(false, 0, samples);
     // Where the grid is off by a line or two, the screen's own top or bottom shows a step
-    // larger than any faint band's: the band's edge is looked for beyond it, and the
-    // screen's edge kept only where none stands out.
+    // larger than any faint band's; so does the bright rim that ringing (the JPEG's, the
+    // lens's) leaves along them, either way. The band's edge is looked for beyond it, and
+    // the screen's edge kept only where none stands out.
     const double extent = samples / double(kSamplesPerLine);
+    const int rim = static_cast<int>(kNearTop * kSamplesPerLine);
     auto crossingOf = [&](int at, const Sides& sides) { return Crossing(v, at, black + (sides.above + sides.below) / 2); };
-    if (riseAt >= 0 && crossingOf(riseAt, riseSides) < kNearTop) {
-        const auto screen = std::tuple(rise, riseAt, riseSides);
-        const int after = riseAt + kGap + 1 + static_cast<int>(kNearTop * kSamplesPerLine);
-        rise = 0, riseAt = -1;
-        search(true, after, samples);
-        if (riseAt < 0) std::tie(rise, riseAt, riseSides) = screen;
-    }
-    if (fallAt >= 0 && crossingOf(fallAt, fallSides) > extent - kNearTop) {
-        const auto screen = std::tuple(fall, fallAt, fallSides);
-        const int before = fallAt - kGap - 1 - static_cast<int>(kNearTop * kSamplesPerLine);
-        fall = 0, fallAt = -1;
-        search(false, 0, before);
-        if (fallAt < 0) std::tie(fall, fallAt, fallSides) = screen;
-    }
+    auto beyondRim = [&](bool rises, double& step, int& at, Sides& sides) {
+        if (at < 0) return;
+        const double u = crossingOf(at, sides);
+        if (u >= kNearTop && u <= extent - kNearTop) return;
+        const auto screen = std::tuple(step, at, sides);
+        const int from = u < kNearTop ? at + kGap + 1 + rim : 0, to = u < kNearTop ? samples : at - kGap - 1 - rim;
+        step = 0, at = -1;
+        search(rises, from, to);
+        if (at < 0) std::tie(step, at, sides) = screen;
+    };
+    beyondRim(true, rise, riseAt, riseSides);
+    beyondRim(false, fall, fallAt, fallSides);
     GroupBand g;
     if (riseAt >= 0) g.start = Crossing(v, riseAt, black + (riseSides.above + riseSides.below) / 2);
     if (fallAt >= 0) g.end = Crossing(v, fallAt, black + (fallSides.above + fallSides.below) / 2);
@@ -531,6 +534,22 @@ std::pair<double, double> FitLine(const std::vector<double>& x, const std::vecto
         for (std::size_t i = 0; i < x.size(); ++i) use[i] = residuals[i] <= 3 * spread;
     }
     return {a, b};
+}
+
+// The share of the white samples in those line ranges (clear of the band's edges) that
+// reached the photo's full scale.
+double ClippedShare(const WhiteProfile& profile, std::initializer_list<std::pair<double, double>> ranges) {
+    int clipped = 0, known = 0;
+    for (int j = 0; j < profile.values.rows; ++j) {
+        const double u = profile.firstU + U(j);
+        if (std::none_of(ranges.begin(), ranges.end(), [&](auto r) { return u > r.first + kBelowEnd && u < r.second - kBelowEnd; }))
+            continue;
+        for (int g = 0; g < profile.values.cols; ++g) {
+            const float v = profile.values(j, g);
+            if (!std::isnan(v)) ++known, clipped += v >= kClippedWhite;
+        }
+    }
+    return known ? static_cast<double>(clipped) / known : 1;
 }
 
 // The band as groups of columns show it with edges of at least `least` contrast; `agreement`
@@ -638,6 +657,10 @@ std::optional<Band> BandAtStep(const WhiteProfile& profile, double least, double
         band.beforeStart = {top, band.start};
         band.afterEnd = {band.end, bottom};
     }
+    // Beside the band, any but the odd sample that noise lifts; on its lines, most.
+    band.restClipped = ClippedShare(profile, {band.beforeStart, band.afterEnd}) > kNoisyShare;
+    band.clippedOnItsLines =
+        band.passes > 0 && !band.restClipped && ClippedShare(profile, {band.atStart, band.atEnd}) > kMostlyClipped;
     return band;
 }
 

@@ -46,6 +46,8 @@ struct Band {
     int passes = 0;          // m: refreshes that lit the lines outside the band, as the levels say
     double ratio = INFINITY; // the band's level over the rest's: (m + 1) / m
     bool clipped = false;    // white clipped: the ratio is only the least it may be
+    bool restClipped = true; // ... beside the band too, not only on its lines
+    bool clippedOnItsLines = false;  // most of the band's white clipped, none beside it, where passes lit it
     bool wraps = false;      // from the bottom of the screen over the blanking to the top
     bool startAtTop = false; // the band begins at line 1: the shutter opened in the blanking (or on line 1)
     bool endAtBottom = false;

@@ -20,62 +20,91 @@ double Mean(const cv::Mat1f& row, int from, int count) {
     return used ? sum / used : NAN;
 }
 
+// Where one side's columns lie in a row of samples: its bars, its black strip, and the
+// white inside and outside the bars.
+struct Range {
+    int from = 0, count = 0;
+    double column = 0;  // the middle
+};
+struct SideRanges {
+    std::array<Range, kBars> bars;
+    Range black, inner, outer;
+};
+
+// Both sides' columns, in one row of samples.
+std::array<SideRanges, 2> Gather(const Columns& columns, std::vector<double>& all) {
+    std::array<SideRanges, 2> ranges{};
+    auto add = [&](const std::vector<double>& of) {
+        Range range{static_cast<int>(all.size()), static_cast<int>(of.size()), 0};
+        for (double x : of) range.column += x / of.size();
+        all.insert(all.end(), of.begin(), of.end());
+        return range;
+    };
+    for (std::size_t i = 0; i < ranges.size(); ++i) {
+        const BarSide& side = columns.barSides[i];
+        for (int j = 0; j < kBars; ++j) ranges[i].bars[j] = add(side.bars[j]);
+        ranges[i].black = add(side.black);
+        ranges[i].inner = add(side.inner);
+        ranges[i].outer = add(side.outer);
+    }
+    return ranges;
+}
+
+// One side's shares on a line: a bar's light above the strip's over the white there (the
+// white that blur spills into a bar's middle spills as much into the strip's, and so
+// cancels); nullopt where any of it is unseen.
+std::optional<BarShares> SideShares(const SideRanges& side, const cv::Mat1f& row) {
+    auto mean = [&](const Range& r) { return Mean(row, r.from, r.count); };
+    const double black = mean(side.black), inner = mean(side.inner), outer = mean(side.outer);
+    if (side.outer.column == side.inner.column) return std::nullopt;
+    BarShares of{};
+    for (int j = 0; j < kBars; ++j) {
+        const double along = (side.bars[j].column - side.inner.column) / (side.outer.column - side.inner.column);
+        const double white = inner + along * (outer - inner) - black;
+        of[j] = (mean(side.bars[j]) - black) / white;
+        if (!(white > 0) || std::isnan(of[j])) return std::nullopt;
+    }
+    return of;
+}
+
 }  // namespace
 
-cv::Mat1f BarSharesByLine(const cv::Mat1b& sharp, const ScreenView& view, const Columns& columns, double black,
-                          int height) {
-    std::vector<double> all = columns.barWhite;
-    std::vector<int> starts;
-    for (const auto& bar : columns.bars) {
-        starts.push_back(static_cast<int>(all.size()));
-        all.insert(all.end(), bar.begin(), bar.end());
-    }
+cv::Mat1f BarSharesByLine(const cv::Mat1b& sharp, const ScreenView& view, const Columns& columns, int height) {
+    std::vector<double> all;
+    const std::array<SideRanges, 2> ranges = Gather(columns, all);
     const cv::Mat1f samples = SampleView(sharp, view, all, Positions(0.5, height, 1));
     cv::Mat1f shares(height, kBars, NAN);
     for (int n = 0; n < height; ++n) {
-        const cv::Mat1f row = samples.row(n);
-        const double white = Mean(row, 0, static_cast<int>(columns.barWhite.size()));
-        if (!(white - black > 0)) continue;
-        for (int j = 0; j < kBars; ++j) {
-            const double bar = Mean(row, starts[j], static_cast<int>(columns.bars[j].size()));
-            shares(n, j) = static_cast<float>((bar - black) / (white - black));
+        std::array<double, kBars> sum{};
+        int sides = 0;
+        for (const SideRanges& side : ranges) {
+            const auto of = SideShares(side, samples.row(n));
+            if (!of) continue;
+            for (int j = 0; j < kBars; ++j) sum[j] += (*of)[j];
+            ++sides;
         }
+        if (sides == 0) continue;
+        for (int j = 0; j < kBars; ++j) shares(n, j) = static_cast<float>(sum[j] / sides);
     }
     return shares;
 }
 
-cv::Mat1f BarSharesAlong(const cv::Mat1b& sharp, const ScreenView& view, const Columns& columns, const ScreenLayout& layout,
-                         double black, int side, double column, double slope) {
-    const int height = layout.height;
-    auto onSide = [&](double x) { return side < 0 ? x < layout.rulerLeft : x > layout.rulerLeft + kRulerWidth; };
-    // A column's light on every line, read along the slant; NaN off the screen.
-    auto along = [&](double x) {
-        const double shift = slope * (x - column);
-        const cv::Mat1f values = SampleView(sharp, view, {x}, Positions(0.5 + shift, height, 1));
-        std::vector<double> light(height, NAN);
+cv::Mat1f BarSharesAlong(const cv::Mat1b& sharp, const ScreenView& view, const Columns& columns, int height, int side,
+                         double column, double slope) {
+    std::vector<double> all;
+    const SideRanges ranges = Gather(columns, all)[side < 0 ? 0 : 1];
+    // Each column's light on every line, read along the slant; NaN off the screen.
+    cv::Mat1f samples(height, static_cast<int>(all.size()), NAN);
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        const double shift = slope * (all[i] - column);
+        const cv::Mat1f values = SampleView(sharp, view, {all[i]}, Positions(0.5 + shift, height, 1));
         for (int n = 0; n < height; ++n)
-            if (n + 0.5 + shift > 0 && n + 0.5 + shift < height) light[n] = values(n, 0);
-        return light;
-    };
-    auto meanOf = [&](const std::vector<double>& xs) {
-        std::vector<double> sum(height, 0.0);
-        std::vector<int> used(height, 0);
-        for (double x : xs) {
-            if (!onSide(x)) continue;
-            const std::vector<double> light = along(x);
-            for (int n = 0; n < height; ++n)
-                if (!std::isnan(light[n])) sum[n] += light[n], ++used[n];
-        }
-        for (int n = 0; n < height; ++n) sum[n] = used[n] ? sum[n] / used[n] : NAN;
-        return sum;
-    };
-    const std::vector<double> white = meanOf(columns.barWhite);
-    cv::Mat1f shares(height, kBars, NAN);
-    for (int j = 0; j < kBars; ++j) {
-        const std::vector<double> bar = meanOf(columns.bars[j]);
-        for (int n = 0; n < height; ++n)
-            if (white[n] - black > 0 && !std::isnan(bar[n])) shares(n, j) = static_cast<float>((bar[n] - black) / (white[n] - black));
+            if (n + 0.5 + shift > 0 && n + 0.5 + shift < height) samples(n, static_cast<int>(i)) = values(n, 0);
     }
+    cv::Mat1f shares(height, kBars, NAN);
+    for (int n = 0; n < height; ++n)
+        if (const auto of = SideShares(ranges, samples.row(n)))
+            for (int j = 0; j < kBars; ++j) shares(n, j) = static_cast<float>((*of)[j]);
     return shares;
 }
 

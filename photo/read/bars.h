@@ -18,17 +18,16 @@ using BarShares = std::array<double, kBars>;     // bar j + 1 over white, 0 ... 
 using PhaseShares = std::array<double, kPhases>;  // of the light, by phase
 using PhaseCounts = std::array<int, kPhases>;     // passes, by phase
 
-// Bar shares of each line 1..height (row n - 1); NaN where a bar is off the screen or
-// the line is unlit.
-cv::Mat1f BarSharesByLine(const cv::Mat1b& sharp, const ScreenView& view, const Columns& columns, double black,
-                          int height);
+// Bar shares of each line 1..height (row n - 1), the two sides' mean; NaN where both
+// sides' bars are off the screen or the line is unlit.
+cv::Mat1f BarSharesByLine(const cv::Mat1b& sharp, const ScreenView& view, const Columns& columns, int height);
 
 // The same from the bars on one side of the ruler alone (side -1 left, +1 right), under a band
 // slanted `slope` lines down per column: each column is read as far down from line n at
 // screen column `column` as the slant takes the band, so that every bar of the side shows
 // the same place in the band. Row n - 1 is line n at `column`; NaN off the screen.
-cv::Mat1f BarSharesAlong(const cv::Mat1b& sharp, const ScreenView& view, const Columns& columns, const ScreenLayout& layout,
-                         double black, int side, double column, double slope);
+cv::Mat1f BarSharesAlong(const cv::Mat1b& sharp, const ScreenView& view, const Columns& columns, int height, int side,
+                         double column, double slope);
 
 // The mean shares of the lines whose middles lie in [from, to] (line coordinates).
 std::optional<BarShares> MeanShares(const cv::Mat1f& byLine, double from, double to);

@@ -13,7 +13,11 @@ namespace {
 constexpr int kCountableRefreshes = 5;  // more, and a phase may come round again
 constexpr double kGlowClear = 25;       // lines above the band's start that may glow on
 constexpr double kPreferGuess = 0.1;    // passes by which the bars must fit another count better
-constexpr double kRatioError = 0.005;   // of the levels' ratio, either way: what vignetting leaves of it
+// Of the levels' ratio, either way: what vignetting and a JPEG leave of it. A JPEG keeps a
+// flat area's mean only to a step of its coarsest quantiser, the same over the whole area:
+// the two levels may each be off by some tenths of a per cent, however many pixels are
+// averaged.
+constexpr double kRatioError = 0.01;
 constexpr double kGlowShare = 0.15;     // of (ratio - 1) that slow light cut short or glowing on may take from it
 // Lines over which a phosphor's fast light still falls (150 us at the fastest line rates):
 // the band's last lines lose that much of their extra pass's light when the shutter
@@ -21,6 +25,9 @@ constexpr double kGlowShare = 0.15;     // of (ratio - 1) that slow light cut sh
 constexpr double kFastDecayLines = 10;
 constexpr double kMostCut = 0.5;        // of the band's extra light, beyond which its level bounds the count from above alone
 constexpr double kShareError = 0.006;   // of a bar's share of the light: its noise and blur
+constexpr double kClippedShareError = 0.03;  // ... where clipped white holds the shares up and their scale is fitted
+constexpr double kLeastClippedScale = 0.97;  // clipping only lowers the white: the scale it puts on shares, at least
+constexpr double kClippedScaleSlack = 0.05;  // of that scale, what vignetting between the band and the rest may move
 constexpr int kEvenBlock = 32;          // lines averaged together to see whether the shares change down the screen
 constexpr double kEvenShare = 0.03;     // of a bar's share, that such blocks may differ by where nothing changed
 constexpr double kSeenShare = 0.05;     // of the light, below which a phase was not seen (one refresh in 20 or fewer; over more, every phase shows about a fifth)
@@ -123,6 +130,58 @@ std::optional<int> GrownPhase(const cv::Mat1f& shares, std::pair<double, double>
     return top;
 }
 
+// The phase of the band's extra pass where its white is clipped, and how far the bars miss
+// it (of a share). The white is held down, and the bars' shares there up, by one factor:
+// the band's white over the photo's full scale, which is (m + 1) / m times the rest's
+// white over the clipped white, the levels' ratio; a bar lit on every pass is clipped
+// with the white. The band's counts are the rest's and one pass more of the phase
+// whose shares, so scaled, the bars fit; nullopt where none fits clearly better.
+struct ClippedFit {
+    std::optional<int> extra;
+    double misfit = INFINITY;
+};
+
+ClippedFit ExtraPhaseOfClipped(const BarShares& band, const PhaseCounts& rest, int m, double ratio) {
+    const double held = (m + 1.0) / (m * ratio);
+    std::array<std::pair<double, int>, kPhases> fits{};
+    for (int q = 0; q < kPhases; ++q) {
+        BarShares expected{};
+        int below = 0;
+        double across = 0, square = 0;
+        for (int j = 0; j < kBars; ++j) {
+            below += rest[j] + (j == q ? 1 : 0);
+            expected[j] = below / static_cast<double>(m + 1);
+            if (expected[j] < 1) across += band[j] * expected[j], square += expected[j] * expected[j];
+        }
+        // The factor within what vignetting between the band's place and the rest's leaves
+        // of the levels' ratio, and never below one: clipping only lowers the white.
+        const double fitted = square > 0 ? across / square : held;
+        const double scale = std::clamp(fitted, std::max(kLeastClippedScale, held * (1 - kClippedScaleSlack)),
+                                        std::max(kLeastClippedScale, held * (1 + kClippedScaleSlack)));
+        double worst = 0;
+        for (int j = 0; j < kBars; ++j) worst = std::max(worst, std::abs(band[j] - std::min(1.0, scale * expected[j])));
+        fits[q] = {worst, q};
+    }
+    std::sort(fits.begin(), fits.end());
+    ClippedFit fit;
+    fit.misfit = fits[0].first;
+    if (fits[0].first <= kClippedShareError && fits[1].first - fits[0].first >= kClippedShareError) fit.extra = fits[0].second;
+    return fit;
+}
+
+// The band's counts where its white is clipped: the rest's and the extra pass.
+std::optional<PhaseCounts> CountsOfClipped(const cv::Mat1f& shares, const Band& band, std::pair<double, double> inside,
+                                           const std::optional<PhaseCounts>& rest, double margin, int m,
+                                           std::optional<int>& extra) {
+    const auto mean = SharesIn(shares, inside, margin);
+    if (!mean || !rest || m <= 0) return std::nullopt;
+    extra = ExtraPhaseOfClipped(*mean, *rest, m, band.ratio).extra;
+    if (!extra) return std::nullopt;
+    PhaseCounts counts = *rest;
+    ++counts[*extra];
+    return counts;
+}
+
 // A count of m passes stays open unless the bars fit it clearly worse than the best, beyond
 // what their noise does to its share of a pass (a share's error times the passes).
 bool FitsAboutAsWell(double misfit, double best, int m) { return misfit <= best + kPreferGuess + kShareError * (m + 1); }
@@ -136,16 +195,32 @@ bool FitsAboutAsWell(double misfit, double best, int m) { return misfit <= best 
 // passes for several counts: every count both allow is returned, the likeliest first.
 std::vector<int> PassCandidates(const cv::Mat1f& shares, const Band& band, double margin) {
     if (band.passes == 0) return {0};  // the rest is dark: a ratio far above 2
-    const std::optional<BarShares> regions[3] = {SharesIn(shares, band.atStart, margin), SharesIn(shares, band.atEnd, margin),
-                                                 SharesIn(shares, band.afterEnd, margin)};
+    // Each region's shares with the passes beyond m that its lines saw. Where the band's
+    // white alone is clipped, the band's shares are held up: the rest's count the passes.
+    std::vector<std::pair<BarShares, int>> regions;
+    auto add = [&](std::pair<double, double> range, int extra) {
+        if (const auto mean = SharesIn(shares, range, margin)) regions.push_back({*mean, extra});
+    };
+    if (band.clippedOnItsLines) {
+        add(BeyondTheGlow(band.beforeStart), 0), add(band.afterEnd, 0);
+    } else {
+        add(band.atStart, 1), add(band.atEnd, 1), add(band.afterEnd, 0);
+    }
+    const auto inside = band.clippedOnItsLines ? SharesIn(shares, band.atStart, margin) : std::nullopt;
     auto misfit = [&](int m) {
         double worst = 0;
-        for (int i = 0; i < 3; ++i)
-            if (regions[i]) worst = std::max(worst, WholePassMisfit(*regions[i], i < 2 ? m + 1 : m));
+        for (const auto& [mean, extra] : regions) worst = std::max(worst, WholePassMisfit(mean, m + extra));
+        // The band's bars, held down with its clipped white, must fit the rest's counts and
+        // one pass more: in passes, as the rest's shares are.
+        if (inside && !regions.empty()) {
+            const auto rest = CountPhases(regions.front().first, m);
+            worst = std::max(worst, rest ? ExtraPhaseOfClipped(*inside, *rest, m, band.ratio).misfit * (m + 1) : INFINITY);
+        }
         return worst;
     };
     // The counts whose ratio lies within the levels' own error of the measured one. The
-    // slow light of the passes beside the edges only ever makes the band look dimmer.
+    // slow light of the passes beside the edges only ever makes the band look dimmer; a
+    // JPEG makes it dimmer or brighter.
     // Clipped white holds the band's level down: its ratio is then only the least the true
     // one may be, and bounds the count from above alone.
     // So does a band so short that the decay cut short at its end takes much of its light.
@@ -228,14 +303,20 @@ BandPhases PhasesOfBand(const cv::Mat1f& shares, const Band& band) {
     r.passCandidates = PassCandidates(shares, band, margin);
     r.ranked = !band.clipped;
     const int m = r.passes = r.passCandidates.front();
-    const auto atStart = CountsIn(shares, band.atStart, margin, m + 1);
-    const auto atEnd = CountsIn(shares, band.atEnd, margin, m + 1);
     const auto before = CountsIn(shares, BeyondTheGlow(band.beforeStart), margin, m);
     const auto after = CountsIn(shares, band.afterEnd, margin, m);
-    if (atStart && (m == 0 || before)) r.first = ExtraPhase(*atStart, before);
-    if (atEnd && (m == 0 || after)) r.last = ExtraPhase(*atEnd, after);
-    if (!r.first) r.first = GrownPhase(shares, band.atStart, BeyondTheGlow(band.beforeStart), margin, m);
-    if (!r.last) r.last = GrownPhase(shares, band.atEnd, band.afterEnd, margin, m);
+    std::optional<PhaseCounts> atStart, atEnd;
+    if (band.clippedOnItsLines) {
+        atStart = CountsOfClipped(shares, band, band.atStart, before, margin, m, r.first);
+        atEnd = CountsOfClipped(shares, band, band.atEnd, after, margin, m, r.last);
+    } else {
+        atStart = CountsIn(shares, band.atStart, margin, m + 1);
+        atEnd = CountsIn(shares, band.atEnd, margin, m + 1);
+        if (atStart && (m == 0 || before)) r.first = ExtraPhase(*atStart, before);
+        if (atEnd && (m == 0 || after)) r.last = ExtraPhase(*atEnd, after);
+        if (!r.first) r.first = GrownPhase(shares, band.atStart, BeyondTheGlow(band.beforeStart), margin, m);
+        if (!r.last) r.last = GrownPhase(shares, band.atEnd, band.afterEnd, margin, m);
+    }
     OrderPhases(band, m, atStart, atEnd, r);
     r.refreshes = m + 1 + (band.wraps ? 1 : 0);
     if (r.refreshes <= kCountableRefreshes && atStart && (!band.wraps || r.last)) {

@@ -61,6 +61,8 @@ constexpr double kScaleShare = 0.003;
 // travel's middle, which may lie far from the ruler: the distortion bends the lines there
 // by up to some per cent of their spacing.
 constexpr double kSlitScaleShare = 0.01;
+constexpr double kLeastStepShare = 0.001;  // of a band's step, the least that clipping is taken to leave
+constexpr double kQuartileWidths = 1.349;  // a Gaussian's spreads from a quarter of the way to three quarters
 constexpr double kMarkedReachStops = 1.0 / 3;  // how far a shutter's exposure may stray from its marked speed
 constexpr double kDecayShare = 0.3;        // of the end's fall, that the length may be off by
 constexpr double kSlowShare = 0.5;         // of the response beyond the window, that the window's length may be off by
@@ -278,6 +280,22 @@ ScreenView Place(const cv::Mat1b& sharp, const std::vector<Located>& pieces, con
     return view;
 }
 
+// Where clipping cuts the band's step short, the middle of what is left of it lies lower
+// on the step than its true middle, each edge's blur moving it outwards: a Gaussian fall's
+// share f of the way up lies |z| of its spreads from the middle, Phi(z) = f. The band's
+// white is (m + 1) / m times the rest's, the clipped white the levels' ratio times it.
+double ClippedEdgesShift(const Band& band, int m) {
+    if (!band.clipped || m <= 0) return 0;
+    const double f = std::clamp((band.ratio - 1) * m / 2, kLeastStepShare, 0.5);
+    double low = -10, high = 0;  // z, by halving: Phi(z) = f
+    for (int round = 0; round < 60; ++round) {
+        const double z = (low + high) / 2;
+        (0.5 * std::erfc(-z / std::sqrt(2.0)) < f ? low : high) = z;
+    }
+    const double spread = band.endWidth / kQuartileWidths;
+    return 2 * spread * std::abs(low);
+}
+
 // A leaf shutter's band: the same window everywhere, its length the band's at every
 // column; an edge off the screen counts the blanking beyond it as open.
 void ReadLeafBand(const Band& band, int m, int h, Reading& r) {
@@ -301,12 +319,13 @@ void ReadLeafBand(const Band& band, int m, int h, Reading& r) {
     r.exposureLines = lines;
     // The grid's scale errs over the distance between the two edges measured: the band's
     // length, or the lines between a wrapped band's two parts.
-    r.uncertaintyLines = uncertainty + kScaleShare * std::max(band.length, std::abs(band.start - band.end));
+    r.uncertaintyLines = uncertainty + kScaleShare * std::max(band.length, std::abs(band.start - band.end)) +
+                         ClippedEdgesShift(band, m);
 }
 
 // Where the photo allows several exposures (line periods, the likeliest first): the one
 // nearest the marked speed where that is given, else the likeliest, its uncertainty
-// reaching the next ones; none where the photo ranks them not at all and there are more
+// reaching the others; none where the photo ranks them not at all and there are more
 // than two. Sets the candidates, the notes and the uncertainty; returns the one taken.
 std::optional<double> ChooseAmong(std::vector<double> likeliestFirst, bool ranked, const ReadOptions& options, Reading& r) {
     std::vector<double> lines = likeliestFirst;
@@ -340,12 +359,12 @@ std::optional<double> ChooseAmong(std::vector<double> likeliestFirst, bool ranke
         r.notes.push_back(open + ", and nothing in it prefers one: give --marked with the speed set on the camera to choose");
         return std::nullopt;
     }
+    // Every exposure allowed lies within what the photograph's own measures allow: the
+    // uncertainty reaches the farthest of them.
     const std::size_t chosen = nearest(likeliestFirst.front());
-    double reach = 0;
-    if (chosen > 0) reach = std::max(reach, lines[chosen] - lines[chosen - 1]);
-    if (chosen + 1 < lines.size()) reach = std::max(reach, lines[chosen + 1] - lines[chosen]);
+    const double reach = std::max(lines[chosen] - lines.front(), lines.back() - lines[chosen]);
     if (r.uncertaintyLines) *r.uncertaintyLines += reach;
-    r.notes.push_back(open + "; the likeliest is given, its uncertainty reaching the next ones (give --marked with the "
+    r.notes.push_back(open + "; the likeliest is given, its uncertainty reaching the others (give --marked with the "
                              "speed set on the camera to choose)");
     return lines[chosen];
 }
@@ -585,7 +604,7 @@ Band BandAtColumn(const Band& band, double start, double end, int height) {
 // nothing of this one's). Where the two sides disagree, neither is taken.
 std::pair<std::optional<int>, std::optional<int>> PhasesAlongSlit(const cv::Mat1b& sharp, const ScreenView& view,
                                                                   const Columns& columns, const ScreenLayout& layout,
-                                                                  double black, const Band& band, const SlitTravel& travel,
+                                                                  const Band& band, const SlitTravel& travel,
                                                                   const SlitEdges& edges, double vtotal) {
     const int w = layout.width, h = layout.height;
     const double centre = w / 2.0, slope = (edges.startSlope + edges.endSlope) / 2;
@@ -595,15 +614,14 @@ std::pair<std::optional<int>, std::optional<int>> PhasesAlongSlit(const cv::Mat1
     for (int side : {-1, +1}) {
         double column = 0;
         int count = 0;
-        for (const auto& bar : columns.bars)
-            for (double x : bar)
-                if (side < 0 ? x < layout.rulerLeft : x > layout.rulerLeft + kRulerWidth) column += x, ++count;
+        for (const auto& bar : columns.barSides[side < 0 ? 0 : 1].bars)
+            for (double x : bar) column += x, ++count;
         if (count == 0) continue;
         column /= count;
         const double start = EdgeInColumn(travel, view, column, w, h, vtotal, true);
         const double end = EdgeInColumn(travel, view, column, w, h, vtotal, false);
         if (start >= h && end >= h) continue;
-        const BandPhases seen = PhasesOfBand(BarSharesAlong(sharp, view, columns, layout, black, side, column, slope),
+        const BandPhases seen = PhasesOfBand(BarSharesAlong(sharp, view, columns, h, side, column, slope),
                                              BandAtColumn(band, start, end, h));
         const int s = side < 0 ? 0 : 1;
         if (RefreshOfMeeting(travel, view, column, w, h, vtotal, true) == first) phases[s][0] = seen.first;
@@ -629,7 +647,7 @@ bool MayMeetScreenEdge(const Band& band, const PlacedGrid& grid, int height) {
     return near(band.start, 0) || near(band.end, height);
 }
 
-void ReadCrt(const cv::Mat1b& sharp, const ScreenView& view, const cv::Mat1f& shares, const Columns& columns, double black,
+void ReadCrt(const cv::Mat1b& sharp, const ScreenView& view, const cv::Mat1f& shares, const Columns& columns,
              const Band& band, const ScreenLayout& layout, const ReadOptions& options, Reading& r) {
     // The bars: the band's lines hold one pass more than the rest's.
     const BandPhases phases = PhasesOfBand(shares, band);
@@ -667,7 +685,7 @@ void ReadCrt(const cv::Mat1b& sharp, const ScreenView& view, const cv::Mat1f& sh
         // steep slant puts the band on other lines, or in another refresh: they are read
         // along the slant, side by side; the refreshes are those the curtains met the beam
         // in at the middle.
-        const auto [first, last] = PhasesAlongSlit(sharp, view, columns, layout, black, band, *travel, *edges, vtotal);
+        const auto [first, last] = PhasesAlongSlit(sharp, view, columns, layout, band, *travel, *edges, vtotal);
         const double centre = layout.width / 2.0;
         r.firstPhase = first, r.lastPhase = last;
         r.refreshes = static_cast<int>(RefreshOfMeeting(*travel, view, centre, layout.width, h, vtotal, false) -
@@ -760,8 +778,9 @@ void ReadWholeRefreshes(const BarShares& shares, const ScreenLayout& layout, con
 void ReadLcd(const cv::Mat1f& shares, const Columns& columns, const ScreenLayout& layout, bool clipped, Reading& r) {
     double barColumn = 0;
     int count = 0;
-    for (const auto& bar : columns.bars)
-        for (double x : bar) barColumn += x, ++count;
+    for (const BarSide& side : columns.barSides)
+        for (const auto& bar : side.bars)
+            for (double x : bar) barColumn += x, ++count;
     std::string why;
     const auto zone = FindChangeZone(shares, count ? barColumn / count : layout.width / 2.0, layout.width, r.vtotal, why);
     if (!zone) {
@@ -879,7 +898,7 @@ Reading ReadPositive(const Photo& photo, const ReadOptions& options) {
     }
     std::optional<cv::Mat1f> shares;
     auto sharesByLine = [&]() -> const cv::Mat1f& {
-        if (!shares) shares = BarSharesByLine(photo.sharp, view, columns, profile.black, layout.height);
+        if (!shares) shares = BarSharesByLine(photo.sharp, view, columns, layout.height);
         return *shares;
     };
     // Many passes light the whole screen and leave the band a faint step; the bars show it,
@@ -892,10 +911,14 @@ Reading ReadPositive(const Photo& photo, const ReadOptions& options) {
     // Over-exposed, the white holds lines lit m + 1 times no brighter than lines lit m times
     // (where the rest of the screen is lit at all, m > 0), and shows no band of many
     // passes: nothing then tells a CRT from an LCD open for many refreshes (a short LCD
-    // exposure leaves most lines one picture, which clipping does not change).
+    // exposure leaves most lines one picture, which clipping does not change). Where only
+    // the band's lines are clipped, the rest's white and bars count the passes, and the
+    // band's bars, held down with its white by one factor, tell the pass it added.
+    // Where the rest is clipped too, its white hides phase 4's passes, which no bar shows:
+    // only one picture a refresh, which the photograph cannot prove, would give them.
     const bool clipped = WhiteClipped(profile);
     if (clipped && !(options.display && lcd) &&
-        (band ? band->passes > 0 : ManyPictures(sharesByLine(), kClippedBetween))) {
+        (band ? band->passes > 0 && band->restClipped : ManyPictures(sharesByLine(), kClippedBetween))) {
         r.notes.push_back("the screen's white is clipped (the photograph is over-exposed): lines lit once more than "
                           "others show no brighter, nor can a CRT be told from an LCD (give --display lcd for an LCD)");
         return r;
@@ -907,7 +930,7 @@ Reading ReadPositive(const Photo& photo, const ReadOptions& options) {
         if (!r.labelSeen) throw ReadError("the ruler's labels cannot be matched: the lines are not numbered");
         ReadLcd(sharesByLine(), columns, layout, clipped, r);
     } else if (band) {
-        ReadCrt(photo.sharp, view, sharesByLine(), columns, profile.black, *band, layout, options, r);
+        ReadCrt(photo.sharp, view, sharesByLine(), columns, *band, layout, options, r);
     } else {
         r.notes.push_back("no lit band stands out on the screen");
     }

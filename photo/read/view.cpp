@@ -11,6 +11,8 @@ namespace {
 
 constexpr int kGroupColumns = 16;     // columns of the background in a group, at least
 constexpr int kClearOfEdges = 6;      // columns kept clear of the screen's sides and the bars
+constexpr int kBackgroundClear = 4;   // columns of the background beside the outermost bar that its blur darkens
+constexpr int kBackgroundColumns = 6; // columns of the background beyond those, for the white outside the bars
 
 void AddRange(std::vector<double>& columns, int first, int last, const ScreenLayout& layout) {
     for (int x = std::max(first, 0); x <= std::min(last, layout.drawnWidth - 1); ++x) columns.push_back(x + 0.5);
@@ -63,17 +65,29 @@ Columns ColumnsFor(const ScreenLayout& layout) {
     c.whiteGroups.erase(std::remove_if(c.whiteGroups.begin(), c.whiteGroups.end(), [](const auto& g) { return g.empty(); }),
                         c.whiteGroups.end());
 
-    for (int bar = 1; bar <= kBars; ++bar) {
-        for (int side : {-1, +1}) {
-            const int first = layout.BarColumn(side, bar);
-            AddRange(c.bars[bar - 1], first + 1, first + 3, layout);
-            // The white gap on the ruler's side of this bar.
-            const int gap = side < 0 ? first + kBarWidth + 1 : first - kBarWidth + 1;
-            AddRange(c.barWhite, gap, gap + 2, layout);
+    for (int i = 0; i < 2; ++i) {
+        BarSide& side = c.barSides[i];
+        const int direction = i == 0 ? -1 : +1;
+        for (int bar = 1; bar <= kBars; ++bar) {
+            const int first = layout.BarColumn(direction, bar);
+            AddRange(side.bars[bar - 1], first + 1, first + kBarWidth - 2, layout);
         }
+        // The strip's middle, as far from its edges as a bar's; the margin's and the
+        // background's, clear of the blur of what lies beside them.
+        const int strip[2] = {1, kEdgeStripLast - 1}, margin[2] = {kMarginFirst + 2, kMarginLast - 2};
+        const int outermost = layout.BarColumn(direction, kBars);
+        if (i == 0) {
+            AddRange(side.black, left + strip[0], left + strip[1], layout);
+            AddRange(side.inner, left + margin[0], left + margin[1], layout);
+            AddRange(side.outer, outermost - kBackgroundClear - kBackgroundColumns, outermost - kBackgroundClear - 1, layout);
+        } else {
+            AddRange(side.black, left + Mirrored(strip[1]), left + Mirrored(strip[0]), layout);
+            AddRange(side.inner, left + Mirrored(margin[1]), left + Mirrored(margin[0]), layout);
+            const int beyond = outermost + kBarWidth + kBackgroundClear;
+            AddRange(side.outer, beyond, beyond + kBackgroundColumns - 1, layout);
+        }
+        c.black.insert(c.black.end(), side.black.begin(), side.black.end());
     }
-    AddRange(c.black, left + 1, left + kEdgeStripLast - 1, layout);
-    AddRange(c.black, left + Mirrored(kEdgeStripLast - 1), left + Mirrored(1), layout);
     return c;
 }
 

@@ -400,6 +400,31 @@ TEST(ReadPhotos, ClippedWhiteOverManyPassesGivesNoExposureAndSaysWhy) {
     }
 }
 
+TEST(ReadPhotos, ClippedWhiteOnTheBandAloneIsCountedFromTheRestAndTheBandsBars) {
+    // Two or three passes beside a band of one more, its white at 1.1 to 1.3 times full
+    // scale, the rest's below it; one picture a refresh, or every second one up for two;
+    // and a band of one pass on a dark screen, clipped, whose rest no pass lit.
+    std::uint64_t seed = 80;
+    struct Case {
+        double refreshes, gain;
+        std::vector<int> holds;
+    };
+    for (const Case& c : {Case{2.4, 1.1 / 0.85, {1}}, Case{3.3, 1.3 / 0.85, {1}}, Case{2.6, 1.2 / 0.85, {1, 2}}, Case{0.4, 1.2 / 0.85, {1}}}) {
+        Scene s = LargeScreen(++seed);
+        s.exposure = c.refreshes * s.timing.FramePeriod();
+        s.startLine = 250;
+        s.gain = c.gain;
+        s.schedule.holds = c.holds;
+        const Photographed shot = Take(s);
+        const Reading r = ReadPhoto(shot.photo, OptionsFor(s));
+        const std::string name = std::to_string(c.refreshes) + " refreshes, white at " + std::to_string(0.85 * c.gain);
+        ExpectExposure(shot.truth, r, name);
+        EXPECT_EQ(std::optional(shot.truth.refreshes), r.refreshes) << name;
+        EXPECT_EQ(shot.truth.firstPhase, r.firstPhase) << name;
+        EXPECT_EQ(shot.truth.lastPhase, r.lastPhase) << name;
+    }
+}
+
 TEST(ReadPhotos, LcdPanelsOfOtherGammaAndUnequalRiseAndFallRead) {
     struct Case {
         const char* name;
