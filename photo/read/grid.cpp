@@ -122,8 +122,14 @@ PhaseTrack TrackPhase(const cv::Mat1b& sharp, const cv::Matx33d& h, const Screen
     const int columnStep = measurements < kMeasurements ? 2 : 1;  // every other column in the rounds that only settle the grid
     // A sample at column x is normalised by the reference of the row at its place in a
     // slanted band: `shift` rows from its own.
-    auto shift = [&](int x) { return static_cast<int>(std::lround(slope * (x + 0.5 - column) / sampleStep)); };
+    std::vector<int> shifts(static_cast<std::size_t>(lastColumn - firstColumn + 1));
+    for (int x = firstColumn; x <= lastColumn; ++x)
+        shifts[x - firstColumn] = static_cast<int>(std::lround(slope * (x + 0.5 - column) / sampleStep));
+    auto shift = [&](int x) { return shifts[x - firstColumn]; };
     const int reach = std::max(std::abs(shift(firstColumn)), std::abs(shift(lastColumn)));
+    // The mark's phase at each row, the same in every column.
+    std::vector<std::complex<double>> turns(us.size());
+    for (std::size_t i = 0; i < us.size(); ++i) turns[i] = std::polar(1.0, -2 * CV_PI * (us[i] - mark.brightest) / mark.period);
     // The reference light of the rows that measurements take, only.
     std::vector<double> reference(us.size() + 2 * reach, NAN);
     std::vector<bool> taken(reference.size(), false);
@@ -151,8 +157,7 @@ PhaseTrack TrackPhase(const cv::Mat1b& sharp, const cv::Matx33d& h, const Screen
                 const double v = SampleAt(sharp, Apply(h, {layout.rulerLeft + x + 0.5, us[i]}));
                 if (std::isnan(v)) continue;
                 const double r = referenceAt(i - shift(x));
-                const std::complex<double> turn = std::polar(1.0, -2 * CV_PI * (us[i] - mark.brightest) / mark.period);
-                sum += v / r * turn;
+                sum += v / r * turns[i];
                 level += v / r;
                 light += r;
                 ++count;

@@ -28,8 +28,12 @@ cv::Mat1f SampleScreen(const cv::Mat1b& image, const cv::Matx33d& h, const std::
     cv::parallel_for_(cv::Range(0, out.rows), [&](const cv::Range& rows) {
         for (int j = rows.start; j < rows.end; ++j) {
             float* row = out.ptr<float>(j);
-            for (std::size_t i = 0; i < columns.size(); ++i)
-                row[i] = static_cast<float>(SampleAt(image, Apply(h, {columns[i], lines[j]})));
+            // The mapping's terms of the row's line, taken once for all its columns.
+            const double u = lines[j], x0 = h(0, 1) * u + h(0, 2), y0 = h(1, 1) * u + h(1, 2), w0 = h(2, 1) * u + h(2, 2);
+            for (std::size_t i = 0; i < columns.size(); ++i) {
+                const double x = columns[i], w = h(2, 0) * x + w0;
+                row[i] = static_cast<float>(SampleAt(image, {(h(0, 0) * x + x0) / w, (h(1, 0) * x + y0) / w}));
+            }
         }
     });
     return out;
