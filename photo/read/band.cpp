@@ -403,31 +403,39 @@ double FallWidth(const std::vector<float>& v, int j, double above, double below)
     return static_cast<double>(to - from) / kSamplesPerLine;
 }
 
+// Whether the screen's first (or last) lines are nearer the band's level than the rest's.
+bool ScreenEndLitAsTheBand(const std::vector<float>& v, double black, double band, double rest, bool first) {
+    const double extent = static_cast<double>(v.size()) / kSamplesPerLine;
+    const double edge = kScreenEdge / double(kSamplesPerLine);
+    const double level = first ? MeanOver(v, black, edge, edge + kLastLines) : MeanOver(v, black, extent - edge - kLastLines, extent - edge);
+    return band > rest && level - rest > (band - rest) / 2;
+}
+
 GroupBand BandOfGroup(const GroupLight& light, double black, double least) {
     const std::vector<float>& v = light.v;
     std::vector<double> sums(v.size() + 1, 0.0);
     double brightest = 0;
     for (std::size_t i = 0; i < v.size(); ++i) sums[i + 1] = sums[i] + (v[i] - black), brightest = std::max<double>(brightest, v[i] - black);
-    // In the dark, glow and noise make large contrasts of small steps: a step must also be
-    // a share of the brightest light.
-    const double smallest = least * brightest;
     // Edges stand out by their contrast and lie where the step is largest.
     double rise = 0, fall = 0;
     int riseAt = -1, fallAt = -1;
     Sides riseSides{}, fallSides{};
-    auto search = [&](bool rises, int from, int to) {
+    auto search = [&](bool rises, int from, int to, double leastStep) {
+        // In the dark, glow and noise make large contrasts of small steps: a step must also
+        // be a share of the brightest light.
+        const double smallest = leastStep * brightest;
         for (int j = std::max(0, from); j < std::min(static_cast<int>(v.size()), to); ++j) {
             const auto sides = SidesOf(sums, j, from, to);
             if (!sides || sides->above + sides->below <= 0) continue;
             const double step = sides->below - sides->above;
             const double contrast = step / (sides->below + sides->above);
-            if (rises && contrast > least && step > std::max(rise, smallest)) rise = step, riseAt = j, riseSides = *sides;
-            if (!rises && contrast < -least && step < std::min(fall, -smallest)) fall = step, fallAt = j, fallSides = *sides;
+            if (rises && contrast > leastStep && step > std::max(rise, smallest)) rise = step, riseAt = j, riseSides = *sides;
+            if (!rises && contrast < -leastStep && step < std::min(fall, -smallest)) fall = step, fallAt = j, fallSides = *sides;
         }
     };
     const int samples = static_cast<int>(v.size());
-    search(true, 0, samples);
-    search(false, 0, samples);
+    search(true, 0, samples, least);
+    search(false, 0, samples, least);
     // Where the grid is off by a line or two, the screen's own top or bottom shows a step
     // larger than any faint band's; so does the bright rim that ringing (the JPEG's, the
     // lens's) leaves along them, either way. The band's edge is looked for beyond it, and
@@ -442,11 +450,19 @@ GroupBand BandOfGroup(const GroupLight& light, double black, double least) {
         const auto screen = std::tuple(step, at, sides);
         const int from = u < kNearTop ? at + kGap + 1 + rim : 0, to = u < kNearTop ? samples : at - kGap - 1 - rim;
         step = 0, at = -1;
-        search(rises, from, to);
+        search(rises, from, to, least);
         if (at < 0) std::tie(step, at, sides) = screen;
     };
     beyondRim(true, rise, riseAt, riseSides);
     beyondRim(false, fall, fallAt, fallSides);
+    // A band that ends on the screen but whose last lines are lit as it is went on over the
+    // blanking: its start lies below its end, with a step that many passes and the slow
+    // light of the one before can make too faint or too gentle for the least step (and
+    // the same of a start whose first lines are lit as the band).
+    if (riseAt < 0 && fallAt >= 0 && ScreenEndLitAsTheBand(v, black, fallSides.above, fallSides.below, false))
+        search(true, fallAt + kGap + 1, samples, std::min(least, kFaintStep));
+    if (fallAt < 0 && riseAt >= 0 && ScreenEndLitAsTheBand(v, black, riseSides.below, riseSides.above, true))
+        search(false, 0, riseAt - kGap, std::min(least, kFaintStep));
     GroupBand g;
     if (riseAt >= 0) g.start = Crossing(v, riseAt, black + (riseSides.above + riseSides.below) / 2);
     if (fallAt >= 0) g.end = Crossing(v, fallAt, black + (fallSides.above + fallSides.below) / 2);

@@ -306,6 +306,27 @@ TEST(Band, AWrappedBandIsMeasuredFromTheScreensOwnEdges) {
     }
 }
 
+TEST(Band, AGentleStartIsLookedForWhereTheScreensLastLinesAreLitAsTheBand) {
+    // Twelve passes beside eleven, over the bottom to the top: the end a sharp step of 4 %,
+    // the start spread over some tens of lines by the slow light of the pass before it, no
+    // window's step there reaching the least one. The screen's last lines, lit as the band
+    // is, tell that the band went on over the blanking.
+    WhiteProfile profile = MadeProfile(563.2, 287.4, 0.85 / 12, 0.85 * 11 / 12, 0.5);
+    const double gentle = 12;  // lines: the start's spread
+    for (int j = 0; j < profile.values.rows; ++j) {
+        const double u = (j + 0.5) / kSamplesPerLine;
+        if (u < 400) continue;
+        const double lit = 0.5 * (1 + std::erf((u - 563.2) / (gentle * std::sqrt(2.0))));
+        for (int g = 0; g < profile.values.cols; ++g) profile.values(j, g) = static_cast<float>(profile.black + 0.85 * (11 + lit) / 12);
+    }
+    const auto band = FindBand(profile);
+    ASSERT_TRUE(band);
+    EXPECT_TRUE(band->wraps) << "from " << band->start << " to " << band->end << (band->startAtTop ? ", from the top" : "");
+    EXPECT_NEAR(563.2, band->start, 1);
+    EXPECT_NEAR(287.4, band->end, 0.3);
+    EXPECT_NEAR(768 - 563.2 + 287.4, band->length, 1);
+}
+
 TEST(Band, ABrightRimAlongTheScreensTopAndBottomIsNoFaintBandsEdge) {
     // Thirty-one passes beside thirty, over the bottom to the top: a step of 3 %. Ringing
     // along the screen's own top and bottom, where the black border meets the white,
