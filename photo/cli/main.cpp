@@ -5,6 +5,10 @@
 // Bad input ends with exit status 2 and one line on standard error.
 #include <CLI/CLI.hpp>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 #include <cstdio>
 #include <exception>
 #include <iostream>
@@ -15,6 +19,13 @@
 
 int main(int argc, char** argv) {
     using namespace velmaro::photo;
+#if defined(__GLIBC__)
+    // A reading makes and drops planes of tens of megabytes, one stage after another. Left
+    // to itself, the allocator maps each afresh and gives it back on release, and the kernel
+    // clears its pages every time: a tenth of a 24-megapixel reading. Kept, they are reused.
+    mallopt(M_MMAP_THRESHOLD, 1 << 30);
+    mallopt(M_TRIM_THRESHOLD, 1 << 30);
+#endif
     CLI::App app{"Reads photographs of Velmaro's test pattern, and simulates them."};
     app.require_subcommand(1);
     ReadCommandOptions read;
