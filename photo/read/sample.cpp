@@ -2,29 +2,17 @@
 
 #include <opencv2/imgproc.hpp>
 
-#include <cmath>
-#include <limits>
+#include <algorithm>
 
 #include "photo/model/geometry.h"
 #include "photo/model/srgb.h"
 
 namespace velmaro::photo {
 
-double SampleAt(const cv::Mat1b& image, cv::Point2d point) {
-    const double x = point.x - 0.5, y = point.y - 0.5;
-    if (!(x >= 0 && y >= 0 && x <= image.cols - 1 && y <= image.rows - 1)) return std::numeric_limits<double>::quiet_NaN();
-    const auto& linear = LinearOf8Bit();
-    const int i = std::min(static_cast<int>(x), image.cols - 2), j = std::min(static_cast<int>(y), image.rows - 2);
-    const double fx = x - i, fy = y - j;
-    const std::uint8_t* top = image.ptr<std::uint8_t>(j);
-    const std::uint8_t* bottom = image.ptr<std::uint8_t>(j + 1);
-    return (linear[top[i]] * (1 - fx) + linear[top[i + 1]] * fx) * (1 - fy) +
-           (linear[bottom[i]] * (1 - fx) + linear[bottom[i + 1]] * fx) * fy;
-}
-
 cv::Mat1f SampleScreen(const cv::Mat1b& image, const cv::Matx33d& h, const std::vector<double>& columns,
                        const std::vector<double>& lines) {
     cv::Mat1f out(static_cast<int>(lines.size()), static_cast<int>(columns.size()));
+    const auto& linear = LinearOf8Bit();
     cv::parallel_for_(cv::Range(0, out.rows), [&](const cv::Range& rows) {
         for (int j = rows.start; j < rows.end; ++j) {
             float* row = out.ptr<float>(j);
@@ -32,7 +20,7 @@ cv::Mat1f SampleScreen(const cv::Mat1b& image, const cv::Matx33d& h, const std::
             const double u = lines[j], x0 = h(0, 1) * u + h(0, 2), y0 = h(1, 1) * u + h(1, 2), w0 = h(2, 1) * u + h(2, 2);
             for (std::size_t i = 0; i < columns.size(); ++i) {
                 const double x = columns[i], w = h(2, 0) * x + w0;
-                row[i] = static_cast<float>(SampleAt(image, {(h(0, 0) * x + x0) / w, (h(1, 0) * x + y0) / w}));
+                row[i] = static_cast<float>(Bilinear(image, linear, (h(0, 0) * x + x0) / w - 0.5, (h(1, 0) * x + y0) / w - 0.5));
             }
         }
     });
