@@ -48,6 +48,12 @@ struct Band {
     bool clipped = false;    // white clipped: the ratio is only the least it may be
     bool restClipped = true; // ... beside the band too, not only on its lines
     bool clippedOnItsLines = false;  // most of the band's white clipped, none beside it, where passes lit it
+    // Read from the ruler's stripes, the white being clipped everywhere: the true bars' shares
+    // lie between these factors times those measured (1 and 1 where the white was measured).
+    double leastShareScale = 1, mostShareScale = 1;
+    // Lines over which each sample of the profile the band was found in is a mean (the
+    // stripes' two), which blurs its edges by as much: 0 for the white's own.
+    double averagedLines = 0;
     bool wraps = false;      // from the bottom of the screen over the blanking to the top
     bool startAtTop = false; // the band begins at line 1: the shutter opened in the blanking (or on line 1)
     bool endAtBottom = false;

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <numeric>
 
+#include "photo/read/band.h"
 #include "photo/read/sample.h"
 
 namespace velmaro::photo {
@@ -11,6 +12,8 @@ namespace velmaro::photo {
 namespace {
 
 constexpr double kWholePass = 0.3;  // a count may miss a whole number of passes by this much
+constexpr double kStripesMeanError = 0.015;  // of the stripes' mean, what a JPEG may leave it off by
+constexpr double kRippleLoss = 0.15;         // of the square of the ripple's depth, what it may lower their mean by
 
 double Mean(const cv::Mat1f& row, int from, int count) {
     double sum = 0;
@@ -53,14 +56,16 @@ std::array<SideRanges, 2> Gather(const Columns& columns, std::vector<double>& al
 // One side's shares on a line: a bar's light above the strip's over the white there (the
 // white that blur spills into a bar's middle spills as much into the strip's, and so
 // cancels); nullopt where any of it is unseen.
-std::optional<BarShares> SideShares(const SideRanges& side, const cv::Mat1f& row) {
+// Where the white is taken from the stripes, `stripes` is their mean on the line: half way
+// between white and black.
+std::optional<BarShares> SideShares(const SideRanges& side, const cv::Mat1f& row, std::optional<double> stripes = std::nullopt) {
     auto mean = [&](const Range& r) { return Mean(row, r.from, r.count); };
     const double black = mean(side.black), inner = mean(side.inner), outer = mean(side.outer);
     if (side.outer.column == side.inner.column) return std::nullopt;
     BarShares of{};
     for (int j = 0; j < kBars; ++j) {
         const double along = (side.bars[j].column - side.inner.column) / (side.outer.column - side.inner.column);
-        const double white = inner + along * (outer - inner) - black;
+        const double white = stripes ? 2 * (*stripes - black) : inner + along * (outer - inner) - black;
         of[j] = (mean(side.bars[j]) - black) / white;
         if (!(white > 0) || std::isnan(of[j])) return std::nullopt;
     }
@@ -69,16 +74,77 @@ std::optional<BarShares> SideShares(const SideRanges& side, const cv::Mat1f& row
 
 }  // namespace
 
-cv::Mat1f BarSharesByLine(const cv::Mat1b& sharp, const ScreenView& view, const Columns& columns, int height) {
-    std::vector<double> all;
-    const std::array<SideRanges, 2> ranges = Gather(columns, all);
-    const cv::Mat1f samples = SampleView(sharp, view, all, Positions(0.5, height, 1));
-    cv::Mat1f shares(height, kBars, NAN);
+std::vector<float> StripesMean(const std::vector<float>& samples, int perLine) {
+    // A trapezoid two lines wide: every sample of a stripe's period once, the two ends, one
+    // period apart, half each; so any blur of the stripes leaves no ripple.
+    const int reach = perLine;
+    const int n = static_cast<int>(samples.size());
+    std::vector<float> mean(samples.size(), NAN);
+    for (int i = 0; i < n; ++i) {
+        double sum = 0, weights = 0;
+        for (int k = std::max(0, i - reach); k <= std::min(n - 1, i + reach); ++k) {
+            const double w = std::abs(k - i) == reach ? 0.5 : 1;
+            if (!std::isnan(samples[k])) sum += w * samples[k], weights += w;
+        }
+        if (weights > 0) mean[i] = static_cast<float>(sum / weights);
+    }
+    return mean;
+}
+
+namespace {
+
+// One side's stripes on every line (row n - 1: line n's middle): their mean, NaN where they
+// are off the screen or any of their samples about it is clipped (their mean is then held
+// down); and how far a line's middle lies from that mean (the stripes' ripple that blur
+// leaves), of the lines whose mean is known.
+struct SideStripes {
+    std::vector<float> mean;
+    double ripple = 0;
+};
+
+SideStripes StripesOfSide(const cv::Mat1b& sharp, const ScreenView& view, const std::vector<double>& stripes, int height) {
+    constexpr int kPerLine = 4;
+    SideStripes of;
+    of.mean.assign(height, NAN);
+    if (stripes.empty()) return of;
+    // Samples at whole and quarter lines, so that one lies on each line's middle.
+    const cv::Mat1f samples = SampleView(sharp, view, stripes, Positions(0, kPerLine * height + 1, 1.0 / kPerLine));
+    std::vector<float> across(samples.rows, NAN);
+    std::vector<int> clipped(samples.rows, 0);
+    for (int r = 0; r < samples.rows; ++r) {
+        double sum = 0;
+        int count = 0;
+        for (int c = 0; c < samples.cols; ++c)
+            if (const float v = samples(r, c); !std::isnan(v)) sum += v, ++count, clipped[r] += v >= kClippedWhite;
+        if (count == static_cast<int>(stripes.size())) across[r] = static_cast<float>(sum / count);
+    }
+    const std::vector<float> mean = StripesMean(across, kPerLine);
+    double ripple = 0;
+    int lines = 0;
     for (int n = 0; n < height; ++n) {
+        const int middle = kPerLine * n + kPerLine / 2;
+        bool clear = middle - kPerLine >= 0 && middle + kPerLine < samples.rows;
+        for (int r = std::max(0, middle - kPerLine); clear && r <= middle + kPerLine; ++r)
+            clear = clipped[r] == 0 && !std::isnan(across[r]);
+        if (!clear) continue;
+        of.mean[n] = mean[middle];
+        ripple += std::abs(across[middle] - mean[middle]), ++lines;
+    }
+    if (lines > 0) of.ripple = ripple / lines;
+    return of;
+}
+
+// Shares of every line from each side's own white: measured beside the bars, or twice the
+// stripes' mean over black where `stripes` is given.
+cv::Mat1f SharesOfLines(const cv::Mat1f& samples, const std::array<SideRanges, 2>& ranges,
+                        const std::array<SideStripes, 2>* stripes) {
+    cv::Mat1f shares(samples.rows, kBars, NAN);
+    for (int n = 0; n < samples.rows; ++n) {
         std::array<double, kBars> sum{};
         int sides = 0;
-        for (const SideRanges& side : ranges) {
-            const auto of = SideShares(side, samples.row(n));
+        for (std::size_t i = 0; i < ranges.size(); ++i) {
+            if (stripes && std::isnan((*stripes)[i].mean[n])) continue;
+            const auto of = stripes ? SideShares(ranges[i], samples.row(n), (*stripes)[i].mean[n]) : SideShares(ranges[i], samples.row(n));
             if (!of) continue;
             for (int j = 0; j < kBars; ++j) sum[j] += (*of)[j];
             ++sides;
@@ -87,6 +153,51 @@ cv::Mat1f BarSharesByLine(const cv::Mat1b& sharp, const ScreenView& view, const 
         for (int j = 0; j < kBars; ++j) shares(n, j) = static_cast<float>(sum[j] / sides);
     }
     return shares;
+}
+
+// The factors between which the true shares lie, times those from a side's stripes. The
+// bars are measured from the black strip, which blur lifts above the screen's black by
+// the light it spills from the white beside it; the white, less the strip, is then twice
+// the stripes' mean less the strip, plus what the strip holds above the black: nothing
+// where the black is all spill, at most the strip's whole level where the black is all
+// the screen's own (light is never below none). JPEG keeps the stripes' mean to a per cent
+// or so, and less where a strong ripple is left: its curve between the encoded values and
+// the light lowers a ripple's mean by about the square of its depth.
+std::pair<double, double> ScaleOfSide(const SideStripes& stripes, const cv::Mat1f& samples, const SideRanges& side) {
+    double level = 0, black = 0;
+    int lines = 0;
+    for (int n = 0; n < samples.rows; ++n) {
+        const double strip = Mean(samples.row(n), side.black.from, side.black.count);
+        if (std::isnan(stripes.mean[n]) || std::isnan(strip)) continue;
+        level += stripes.mean[n], black += strip, ++lines;
+    }
+    if (lines == 0 || !(level > black)) return {1, 1};
+    level /= lines, black /= lines;
+    const double half = level - black, depth = stripes.ripple / half;
+    const double most = 1 + black / (2 * half) + kStripesMeanError + kRippleLoss * depth * depth;
+    return {1 / most, 1 / (1 - kStripesMeanError)};
+}
+
+}  // namespace
+
+cv::Mat1f BarSharesByLine(const cv::Mat1b& sharp, const ScreenView& view, const Columns& columns, int height) {
+    std::vector<double> all;
+    const std::array<SideRanges, 2> ranges = Gather(columns, all);
+    return SharesOfLines(SampleView(sharp, view, all, Positions(0.5, height, 1)), ranges, nullptr);
+}
+
+StripesShares BarSharesFromStripes(const cv::Mat1b& sharp, const ScreenView& view, const Columns& columns, int height) {
+    std::vector<double> all;
+    const std::array<SideRanges, 2> ranges = Gather(columns, all);
+    const cv::Mat1f samples = SampleView(sharp, view, all, Positions(0.5, height, 1));
+    std::array<SideStripes, 2> stripes;
+    for (int i = 0; i < 2; ++i) stripes[i] = StripesOfSide(sharp, view, columns.barSides[i].stripes, height);
+    StripesShares r{SharesOfLines(samples, ranges, &stripes), INFINITY, 0};
+    for (int i = 0; i < 2; ++i) {
+        const auto [least, most] = ScaleOfSide(stripes[i], samples, ranges[i]);
+        r.least = std::min(r.least, least), r.most = std::max(r.most, most);
+    }
+    return r;
 }
 
 cv::Mat1f BarSharesAlong(const cv::Mat1b& sharp, const ScreenView& view, const Columns& columns, int height, int side,

@@ -22,6 +22,21 @@ using PhaseCounts = std::array<int, kPhases>;     // passes, by phase
 // sides' bars are off the screen or the line is unlit.
 cv::Mat1f BarSharesByLine(const cv::Mat1b& sharp, const ScreenView& view, const Columns& columns, int height);
 
+// The same where the white beside the bars is clipped: each side's white is twice the
+// ruler's line stripes' mean over two lines, less black (NaN where the stripes clip too).
+// Those shares are known only to a factor: the true ones lie between `least` and `most`
+// times them.
+struct StripesShares {
+    cv::Mat1f shares;
+    double least = 1, most = 1;
+};
+StripesShares BarSharesFromStripes(const cv::Mat1b& sharp, const ScreenView& view, const Columns& columns, int height);
+
+// The mean of the ruler's stripes on the two lines about each sample of a profile sampled
+// `perLine` times a line (samples `perLine` * 2 apart hold one white and one black line);
+// the ends, with fewer samples about them, are the mean of those there are.
+std::vector<float> StripesMean(const std::vector<float>& samples, int perLine);
+
 // The same from the bars on one side of the ruler alone (side -1 left, +1 right), under a band
 // slanted `slope` lines down per column: each column is read as far down from line n at
 // screen column `column` as the slant takes the band, so that every bar of the side shows

@@ -33,6 +33,7 @@ constexpr double kEvenShare = 0.03;     // of a bar's share, that such blocks ma
 constexpr double kSeenShare = 0.05;     // of the light, below which a phase was not seen (one refresh in 20 or fewer; over more, every phase shows about a fifth)
 constexpr double kGrownClear = 3;       // share errors by which the extra phase's growth must lead
 constexpr int kMostPasses = 400;        // refreshes in an exposure, at most (over 4 s at 100 Hz)
+constexpr double kScaleStep = 0.002;    // of the shares' scale, where their white is known only to within some per cent
 
 // The one phase that `more` holds once more than `fewer`; nullopt when that is not so.
 std::optional<int> ExtraPhase(const PhaseCounts& more, const std::optional<PhaseCounts>& fewer) {
@@ -193,10 +194,9 @@ bool FitsAboutAsWell(double misfit, double best, int m) { return misfit <= best 
 //
 // Where m is large the levels' ratio, (m + 1) / m, tells little, and the bars show whole
 // passes for several counts: every count both allow is returned, the likeliest first.
-std::vector<int> PassCandidates(const cv::Mat1f& shares, const Band& band, double margin) {
-    if (band.passes == 0) return {0};  // the rest is dark: a ratio far above 2
-    // Each region's shares with the passes beyond m that its lines saw. Where the band's
-    // white alone is clipped, the band's shares are held up: the rest's count the passes.
+// Each region's shares with the passes beyond m that its lines saw. Where the band's white
+// alone is clipped, the band's shares are held up: the rest's count the passes.
+std::vector<std::pair<BarShares, int>> CountedRegions(const cv::Mat1f& shares, const Band& band, double margin) {
     std::vector<std::pair<BarShares, int>> regions;
     auto add = [&](std::pair<double, double> range, int extra) {
         if (const auto mean = SharesIn(shares, range, margin)) regions.push_back({*mean, extra});
@@ -206,10 +206,37 @@ std::vector<int> PassCandidates(const cv::Mat1f& shares, const Band& band, doubl
     } else {
         add(band.atStart, 1), add(band.atEnd, 1), add(band.afterEnd, 0);
     }
+    return regions;
+}
+
+BarShares Scaled(BarShares shares, double scale) {
+    for (double& s : shares) s *= scale;
+    return shares;
+}
+
+// How far the regions' shares, times `scale`, lie from m passes (and m + 1 in the band).
+double RegionsMisfit(const std::vector<std::pair<BarShares, int>>& regions, int m, double scale) {
+    double worst = 0;
+    for (const auto& [mean, extra] : regions) worst = std::max(worst, WholePassMisfit(Scaled(mean, scale), m + extra));
+    return worst;
+}
+
+// The scale that the white's uncertainty allows (1 where the white was measured) that
+// brings the regions' shares nearest m passes.
+double ScaleFor(const std::vector<std::pair<BarShares, int>>& regions, const Band& band, int m) {
+    if (band.leastShareScale == band.mostShareScale) return band.leastShareScale;
+    double best = 1, least = INFINITY;
+    for (double scale = band.leastShareScale; scale <= band.mostShareScale + 1e-9; scale += kScaleStep)
+        if (const double misfit = RegionsMisfit(regions, m, scale); misfit < least) least = misfit, best = scale;
+    return best;
+}
+
+std::vector<int> PassCandidates(const cv::Mat1f& shares, const Band& band, double margin) {
+    if (band.passes == 0) return {0};  // the rest is dark: a ratio far above 2
+    const std::vector<std::pair<BarShares, int>> regions = CountedRegions(shares, band, margin);
     const auto inside = band.clippedOnItsLines ? SharesIn(shares, band.atStart, margin) : std::nullopt;
     auto misfit = [&](int m) {
-        double worst = 0;
-        for (const auto& [mean, extra] : regions) worst = std::max(worst, WholePassMisfit(mean, m + extra));
+        double worst = RegionsMisfit(regions, m, ScaleFor(regions, band, m));
         // The band's bars, held down with its clipped white, must fit the rest's counts and
         // one pass more: in passes, as the rest's shares are.
         if (inside && !regions.empty()) {
@@ -296,13 +323,16 @@ std::vector<int> WholeRefreshCandidates(const BarShares& shares) {
     return OpenCounts(misfits);
 }
 
-BandPhases PhasesOfBand(const cv::Mat1f& shares, const Band& band) {
+BandPhases PhasesOfBand(const cv::Mat1f& barShares, const Band& band) {
     BandPhases r;
     const double tilt = std::max(std::abs(band.startSlope), std::abs(band.endSlope)) * 250;
     const double margin = 0.75 + tilt;
-    r.passCandidates = PassCandidates(shares, band, margin);
+    r.passCandidates = PassCandidates(barShares, band, margin);
     r.ranked = !band.clipped;
     const int m = r.passes = r.passCandidates.front();
+    // Shares whose white is known only to a scale are read at the scale that fits the
+    // likeliest count best.
+    const cv::Mat1f shares = barShares * ScaleFor(CountedRegions(barShares, band, margin), band, m);
     const auto before = CountsIn(shares, BeyondTheGlow(band.beforeStart), margin, m);
     const auto after = CountsIn(shares, band.afterEnd, margin, m);
     std::optional<PhaseCounts> atStart, atEnd;

@@ -45,7 +45,9 @@ const char* const kLeafAssumedNote =
     "taken upside down with this one";
 constexpr double kPartShare = 0.1;         // of a bar's share, from black or white, that a part of a picture shows
 constexpr double kManyShare = 0.8;
-constexpr int kClippedBetween = 1;         // bars a line of several pictures keeps between black and white when clipped         // of the lines that must show several pictures for a faint band to be looked for
+constexpr int kClippedBetween = 1;         // bars a line of several pictures keeps between black and white when clipped
+constexpr int kStripeGroups = 3;           // groups of each side's stripes' columns, whose edges are read apart
+constexpr double kNoisyClipped = 0.01;     // of the stripes' samples, that noise may lift to the photo's full scale
 constexpr double kSlitSlant = 4;           // lines across the screen: a band slanted more is a slit's
 constexpr double kSlitKept = 0.7;          // of a slit's edges that must follow its lines
 constexpr double kSlitSpread = 2;          // lines that they may stray by
@@ -65,6 +67,8 @@ constexpr double kLeastStepShare = 0.001;  // of a band's step, the least that c
 constexpr double kQuartileWidths = 1.349;  // a Gaussian's spreads from a quarter of the way to three quarters
 constexpr double kMarkedReachStops = 1.0 / 3;  // how far a shutter's exposure may stray from its marked speed
 constexpr double kDecayShare = 0.3;        // of the end's fall, that the length may be off by
+constexpr double kAveragedShare = 0.5;     // of the lines a profile's samples are means over, that its band's length may be off by
+constexpr double kStripesLines = 2;        // lines of the stripes' mean: a white line and a black one
 constexpr double kSlowShare = 0.5;         // of the response beyond the window, that the window's length may be off by
 constexpr double kResponseShare = 0.1;     // of an LCD's response, that its shape may move the window's length
 
@@ -223,12 +227,46 @@ std::optional<PlacedGrid> PlaceByScreenEdge(const cv::Mat1b& sharp, const Locate
     return Placed(piece.grid, n, layout);
 }
 
-// Whether most of the screen's white reaches the photo's full scale.
-bool WhiteClipped(const WhiteProfile& profile) {
+// The share of a profile's samples that reach the photo's full scale.
+double ClippedShare(const cv::Mat1f& values) {
     int clipped = 0, known = 0;
-    for (float v : profile.values)
+    for (float v : values)
         if (!std::isnan(v)) ++known, clipped += v >= kClippedWhite;
-    return known > 0 && clipped > known / 2;
+    return known > 0 ? static_cast<double>(clipped) / known : 0;
+}
+
+// Whether most of the screen's white reaches the photo's full scale.
+bool WhiteClipped(const WhiteProfile& profile) { return ClippedShare(profile.values) > 0.5; }
+
+// The ruler's line stripes down the screen, in groups of their columns, each sample the
+// stripes' mean over the two lines about it: half way between white and black, as blur
+// keeps the mean, so that its level over black is the white's, halved, and the band's
+// level over the rest's the white's ratio. Nullopt where the stripes' peaks reach the
+// photo's full scale too.
+std::optional<WhiteProfile> StripesProfile(const cv::Mat1b& sharp, const ScreenView& view, const Columns& columns,
+                                           double firstU, double lastU, int width) {
+    Columns stripes = columns;
+    stripes.whiteGroups.clear();
+    for (const BarSide& side : columns.barSides)
+        for (int g = 0; g < kStripeGroups; ++g) {
+            const std::size_t from = side.stripes.size() * g / kStripeGroups, to = side.stripes.size() * (g + 1) / kStripeGroups;
+            if (to > from) stripes.whiteGroups.emplace_back(side.stripes.begin() + from, side.stripes.begin() + to);
+        }
+    if (stripes.whiteGroups.empty()) return std::nullopt;
+    WhiteProfile profile = Profile(sharp, view, stripes, firstU, lastU, width);
+    if (ClippedShare(profile.values) > kNoisyClipped) return std::nullopt;
+    cv::Mat1f all;
+    cv::vconcat(std::vector<cv::Mat>{profile.above, profile.values, profile.below}, all);
+    for (int g = 0; g < all.cols; ++g) {
+        std::vector<float> column(all.rows);
+        for (int j = 0; j < all.rows; ++j) column[j] = all(j, g);
+        const std::vector<float> mean = StripesMean(column, kSamplesPerLine);
+        for (int j = 0; j < all.rows; ++j) all(j, g) = mean[j];
+    }
+    profile.above = all.rowRange(0, profile.above.rows).clone();
+    profile.values = all.rowRange(profile.above.rows, profile.above.rows + profile.values.rows).clone();
+    profile.below = all.rowRange(profile.above.rows + profile.values.rows, all.rows).clone();
+    return profile;
 }
 
 // Whether most lines hold the light of several pictures: bars neither black nor white,
@@ -245,6 +283,31 @@ bool ManyPictures(const cv::Mat1f& shares, int least = kBars - 1) {
         if (known == kBars) ++lines, many += between >= least;
     }
     return lines > 0 && many > kManyShare * lines;
+}
+
+// Where the white is clipped all over: the profile, the bars' shares and the band from the
+// ruler's stripes instead. Returns why not where they cannot be: the stripes clip too, or
+// show no band (the bars' shares alone, their white known to some per cent, count nothing).
+std::optional<std::string> ReadStripesInstead(const cv::Mat1b& sharp, const ScreenView& view, const Columns& columns,
+                                              double firstU, double lastU, const ScreenLayout& layout,
+                                              WhiteProfile& profile, std::optional<cv::Mat1f>& shares,
+                                              std::optional<Band>& band) {
+    auto stripes = StripesProfile(sharp, view, columns, firstU, lastU, layout.width);
+    if (!stripes)
+        return "the screen's white is clipped (the photograph is over-exposed), and so are the ruler's line stripes: "
+               "lines lit once more than others show no brighter, nor can a CRT be told from an LCD (give --display "
+               "lcd for an LCD)";
+    profile = *stripes;
+    const StripesShares fromStripes = BarSharesFromStripes(sharp, view, columns, layout.height);
+    shares = fromStripes.shares;
+    band = FindBand(profile);
+    if (!band && ManyPictures(*shares)) band = FindBand(profile, true);
+    if (!band)
+        return "the screen's white is clipped (the photograph is over-exposed): lines lit once more than others show "
+               "no brighter, nor does a band show on the ruler's line stripes";
+    band->leastShareScale = fromStripes.least, band->mostShareScale = fromStripes.most;
+    band->averagedLines = kStripesLines;
+    return std::nullopt;
 }
 
 // How the screen lies in the photo: where its top points, counter-clockwise from the
@@ -304,7 +367,10 @@ void ReadLeafBand(const Band& band, int m, int h, Reading& r) {
     double lines = m * (r.vtotal ? *r.vtotal : 0) + band.length + (band.wraps ? blanking : 0);
     // The phosphor's decay moves the end and the glow before the start alike, but not
     // quite, its parts and the blur weighing differently at each.
-    double uncertainty = 2 * band.lengthSpread + kEdgeSettling + (band.endAtBottom ? 0 : kDecayShare * band.endWidth);
+    // A band found on the stripes' mean over two lines has its edges blurred by as much, and
+    // where it is thin its level and so its edges' middles come from its area alone.
+    double uncertainty = 2 * band.lengthSpread + kEdgeSettling + (band.endAtBottom ? 0 : kDecayShare * band.endWidth) +
+                         kAveragedShare * band.averagedLines;
     // An edge on the screen's top or bottom line: the shutter moved somewhere in the
     // blanking beyond it, or from the last lit line on where that may be the edge.
     const double vtotal = r.vtotal.value_or(h);
@@ -906,7 +972,7 @@ Reading ReadPositive(const Photo& photo, const ReadOptions& options) {
     if (!band && ManyPictures(sharesByLine())) band = FindBand(profile, true);
     const bool fullScreen = r.labelSeen && view.grids.size() == 1 && view.grids[0].firstU < 20 &&
                             view.grids[0].lastU > layout.height - 20;
-    const bool lcd = options.display ? *options.display == DisplayKind::kLcd : !band && fullScreen;
+    bool lcd = options.display ? *options.display == DisplayKind::kLcd : !band && fullScreen;
     r.display = lcd ? DisplayKind::kLcd : DisplayKind::kCrt;
     // Over-exposed, the white holds lines lit m + 1 times no brighter than lines lit m times
     // (where the rest of the screen is lit at all, m > 0), and shows no band of many
@@ -914,14 +980,19 @@ Reading ReadPositive(const Photo& photo, const ReadOptions& options) {
     // exposure leaves most lines one picture, which clipping does not change). Where only
     // the band's lines are clipped, the rest's white and bars count the passes, and the
     // band's bars, held down with its white by one factor, tell the pass it added.
-    // Where the rest is clipped too, its white hides phase 4's passes, which no bar shows:
-    // only one picture a refresh, which the photograph cannot prove, would give them.
+    // Where the rest is clipped too, its white hides phase 4's passes, which no bar shows;
+    // the ruler's stripes, half as bright, may still show the band and, to some per cent,
+    // the white the bars are measured against.
     const bool clipped = WhiteClipped(profile);
     if (clipped && !(options.display && lcd) &&
         (band ? band->passes > 0 && band->restClipped : ManyPictures(sharesByLine(), kClippedBetween))) {
-        r.notes.push_back("the screen's white is clipped (the photograph is over-exposed): lines lit once more than "
-                          "others show no brighter, nor can a CRT be told from an LCD (give --display lcd for an LCD)");
-        return r;
+        if (const auto why = ReadStripesInstead(photo.sharp, view, columns, firstU, lastU, layout, profile, shares, band)) {
+            r.notes.push_back(*why);
+            return r;
+        }
+        lcd = false, r.display = DisplayKind::kCrt;
+        r.notes.push_back("the screen's white is clipped (the photograph is over-exposed): read from the ruler's line "
+                          "stripes, which are not, the bars' white known only to within some per cent");
     }
     const auto even = r.labelSeen && (lcd || !band) ? EvenShares(sharesByLine()) : std::nullopt;
     if (even) {

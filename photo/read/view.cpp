@@ -13,6 +13,7 @@ constexpr int kGroupColumns = 16;     // columns of the background in a group, a
 constexpr int kClearOfEdges = 6;      // columns kept clear of the screen's sides and the bars
 constexpr int kBackgroundClear = 4;   // columns of the background beside the outermost bar that its blur darkens
 constexpr int kBackgroundColumns = 6; // columns of the background beyond those, for the white outside the bars
+constexpr int kStripesClear = 2;      // columns at each end of the line stripes that the white or ticks beside them blur
 
 void AddRange(std::vector<double>& columns, int first, int last, const ScreenLayout& layout) {
     for (int x = std::max(first, 0); x <= std::min(last, layout.drawnWidth - 1); ++x) columns.push_back(x + 0.5);
@@ -76,6 +77,9 @@ Columns ColumnsFor(const ScreenLayout& layout) {
         // background's, clear of the blur of what lies beside them.
         const int strip[2] = {1, kEdgeStripLast - 1}, margin[2] = {kMarginFirst + 2, kMarginLast - 2};
         const int outermost = layout.BarColumn(direction, kBars);
+        const int stripes[2] = {kStripeFirst + kStripesClear, kStripeLast - kStripesClear};
+        if (i == 0) AddRange(side.stripes, left + stripes[0], left + stripes[1], layout);
+        else AddRange(side.stripes, left + Mirrored(stripes[1]), left + Mirrored(stripes[0]), layout);
         if (i == 0) {
             AddRange(side.black, left + strip[0], left + strip[1], layout);
             AddRange(side.inner, left + margin[0], left + margin[1], layout);

@@ -37,6 +37,10 @@ cv::Mat1f SampleView(const cv::Mat1b& sharp, const ScreenView& view, const std::
 struct BarSide {
     std::array<std::vector<double>, kBars> bars;  // the middles of bar j + 1
     std::vector<double> black, inner, outer;
+    // The ruler's line stripes on this side, clear of their ends' blur: white and black
+    // lines in turn, whose blurred mean is half way between the two wherever the white
+    // beside the bars is clipped and the stripes' peaks are not.
+    std::vector<double> stripes;
 };
 
 // Screen columns (their middles) that show the same in every phase, and those of bars.

@@ -467,6 +467,54 @@ TEST(Phases, ALevelsRatioAsAJpegLeavesItKeepsTheTrueCountOpen) {
     for (int m : phases.passCandidates) EXPECT_EQ(2, m % 5) << "the bars count 42 passes modulo five: " << counts;
 }
 
+TEST(Phases, SharesOfAWhiteKnownOnlyToAFewPerCentAreCountedAtTheScaleThatFitsWithinIt) {
+    // Eleven passes outside the band, twelve inside, from phase 3 to phase 0, the bars
+    // measured against a white 4 % too bright (as the stripes' may be): the true shares lie
+    // between 1 and 1.07 times those seen. Read as they are, they leave 11 or 12 open.
+    const std::array<int, kPhases> inside{3, 2, 2, 3, 2}, above{3, 2, 2, 2, 2}, below{2, 2, 2, 3, 2};
+    const double seen = 1 / 1.04;
+    cv::Mat1f shares(768, kBars);
+    for (int n = 0; n < 768; ++n) {
+        const BarShares bars = BarsOf(n < 200 ? above : n < 450 ? inside : below);
+        for (int j = 0; j < kBars; ++j) shares(n, j) = static_cast<float>(seen * bars[j]);
+    }
+    Band band;
+    band.passes = 11, band.ratio = 12.0 / 11;
+    band.start = 200, band.end = 450, band.length = 250;
+    band.atStart = band.atEnd = {200, 450};
+    band.beforeStart = {0, 200}, band.afterEnd = {450, 768};
+    auto counts = [](const BandPhases& p) {
+        std::string text;
+        for (int m : p.passCandidates) text += std::to_string(m) + " ";
+        return text;
+    };
+    const BandPhases asSeen = PhasesOfBand(shares, band);
+    ASSERT_GT(asSeen.passCandidates.size(), 1u) << "as seen, the test's shares must leave the count open: " << counts(asSeen);
+    band.leastShareScale = 1, band.mostShareScale = 1.07;
+    const BandPhases phases = PhasesOfBand(shares, band);
+    EXPECT_EQ(std::vector<int>{11}, phases.passCandidates) << "counts left open: " << counts(phases);
+    EXPECT_EQ(std::optional(3), phases.first);
+    EXPECT_EQ(std::optional(0), phases.last);
+}
+
+TEST(Bars, TheStripesMeanOverTwoLinesLeavesNoRippleHoweverSharpOrPlaced) {
+    // Stripes a line each, white and black, blurred to keep anything from a tenth to all of
+    // their contrast (with a sharp step's third harmonic), sampled four times a line from
+    // any offset: every sample's mean over two lines lies half way, less the ends'.
+    for (double contrast : {0.1, 0.5, 1.0})
+        for (double offset : {0.0, 0.1, 0.3}) {
+            std::vector<float> samples;
+            for (int i = 0; i < 400; ++i) {
+                const double phase = CV_PI * (i / 4.0 + offset);
+                samples.push_back(static_cast<float>(0.5 + 0.4 * contrast * (std::cos(phase) + std::cos(3 * phase) / 3)));
+            }
+            const std::vector<float> mean = StripesMean(samples, 4);
+            ASSERT_EQ(samples.size(), mean.size());
+            for (std::size_t i = 4; i + 4 < mean.size(); ++i)
+                ASSERT_NEAR(0.5, mean[i], 1e-5) << "contrast " << contrast << ", offset " << offset << ", sample " << i;
+        }
+}
+
 TEST(Phases, AShortBandsLevelOnlyBoundsTheCountFromAbove) {
     // Four passes outside a band of seven lines, five inside, from phase 4 round to phase
     // 3. The phosphor's light of the last pass, cut short on the band's last lines, leaves
