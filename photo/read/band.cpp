@@ -36,6 +36,11 @@ constexpr double kNearTop = 5;      // lines: a rise this near the screen's top 
 constexpr double kGlowReach = 100;   // lines: a pass's slow light lifts the lines this far before it by less than the least step
 constexpr double kClearStep = 0.2;   // of the rest's level: a band's step this large stands clear of vignetting
 constexpr double kNearBottom = 12;   // lines: an end this near the screen's bottom may be a close in the blanking
+// lines: an end this near the screen's bottom may be the fall that the fast light's decay
+// spreads before a close in the blanking (up to 150 us, at line rates up to 80 kHz)
+constexpr double kDecayReach = 24;
+constexpr double kFarAboveStart = 4;
+constexpr double kLeastPartStep = 0.2;  // of one edge's step, below which the other is not the same band's  // lines above a start, at least, whose level stands for the rest's
 constexpr double kUnlitRest = 0.1;   // of the brightest lines, below which the darkest were never lit
 // Telling an opening on the screen's first lines from one in the blanking:
 constexpr double kTopWindow = 14;          // lines at the screen's top whose light is fitted
@@ -286,11 +291,18 @@ void SettleBlankingEdges(const std::vector<float>& v, double black, GroupBand& g
     if (wrapped && start && *start > extent - reach && l.bottom - rest < kFullShare * band) {
         g.startFrom = start;
         start.reset();
-    } else if (end && !wrapped && *end > extent - kNearBottom) {
+    } else if (end && !wrapped && *end > extent - kDecayReach) {
+        // Below such an end lie only the last lines, which a pass cut short in the blanking
+        // dims down to the screen's edge: where the band stands clear of the rest, the rest's
+        // level is the one above the start, beyond the glow of the pass before the opening.
+        double unlit = rest;
+        const double top = kScreenEdge / double(kSamplesPerLine);
+        if (start && *start - top > 2 * kFarAboveStart && band > kClearStep * rest)
+            if (const double far = MeanOver(v, black, top, top + (*start - top) / 2); !std::isnan(far)) unlit = std::min(rest, far);
         const int last = static_cast<int>(v.size()) - kScreenEdge;
         bool dark = false;  // the light falls to the rest's level before the last lines
         for (int j = static_cast<int>(*end * kSamplesPerLine); j < last && !dark; ++j)
-            dark = v[j] - black - rest < kDarkShare * band;
+            dark = v[j] - black - unlit < kDarkShare * (l.in - unlit);
         if (!dark) g.endFrom = end, end.reset();
     }
 }
@@ -463,6 +475,17 @@ GroupBand BandOfGroup(const GroupLight& light, double black, double least) {
         search(true, fallAt + kGap + 1, samples, std::min(least, kFaintStep));
     if (fallAt < 0 && riseAt >= 0 && ScreenEndLitAsTheBand(v, black, riseSides.below, riseSides.above, true))
         search(false, 0, riseAt - kGap, std::min(least, kFaintStep));
+    // Both parts of a band over the blanking hold its passes, one more than the lines
+    // between them: far from the ruler, where the grid may place the screen's own top or bottom
+    // some lines off, the light that the bezel and wall throw on a dark screen's edge makes
+    // a step of its own, a small share of the band's.
+    if (riseAt >= 0 && fallAt >= 0 && fallAt < riseAt) {
+        const double edge = kScreenEdge / double(kSamplesPerLine), end = U(fallAt), start = U(riseAt);
+        const double gap = MeanOver(v, black, end, start);
+        const double top = MeanOver(v, black, edge, end) - gap, bottom = MeanOver(v, black, start, extent - edge) - gap;
+        if (top < kLeastPartStep * bottom) fallAt = -1;
+        else if (bottom < kLeastPartStep * top) riseAt = -1;
+    }
     GroupBand g;
     if (riseAt >= 0) g.start = Crossing(v, riseAt, black + (riseSides.above + riseSides.below) / 2);
     if (fallAt >= 0) g.end = Crossing(v, fallAt, black + (fallSides.above + fallSides.below) / 2);
