@@ -190,10 +190,14 @@ bool FitsAboutAsWell(double misfit, double best, int m) { return misfit <= best 
 // The passes outside the band, m. The levels' ratio guesses it; vignetting and glow may
 // put the guess one off where m is large, while the bars, shares of each line's light,
 // are not moved by either: a count near the guess whose passes the bars show whole,
-// inside the band (m + 1) and below it (m), is taken before one whose passes they do not.
+// inside the band (m + 1) and beside it (m), is taken before one whose passes they do not.
 //
 // Where m is large the levels' ratio, (m + 1) / m, tells little, and the bars show whole
 // passes for several counts: every count both allow is returned, the likeliest first.
+// Of a band's level, what the decay cut short at its end may take: the band's last lines
+// lose that much of their extra pass's light when the shutter closes.
+double DecayCut(const Band& band) { return std::min(1.0, kFastDecayLines / std::max(band.length, 1.0)); }
+
 // Each region's shares with the passes beyond m that its lines saw. Where the band's white
 // alone is clipped, the band's shares are held up: the rest's count the passes.
 std::vector<std::pair<BarShares, int>> CountedRegions(const cv::Mat1f& shares, const Band& band, double margin) {
@@ -201,11 +205,10 @@ std::vector<std::pair<BarShares, int>> CountedRegions(const cv::Mat1f& shares, c
     auto add = [&](std::pair<double, double> range, int extra) {
         if (const auto mean = SharesIn(shares, range, margin)) regions.push_back({*mean, extra});
     };
-    if (band.clippedOnItsLines) {
-        add(BeyondTheGlow(band.beforeStart), 0), add(band.afterEnd, 0);
-    } else {
-        add(band.atStart, 1), add(band.atEnd, 1), add(band.afterEnd, 0);
-    }
+    // The band's own lines count one pass more, but for a band so short that the decay cut
+    // short at its end takes much of its last picture's light: those hold its share down.
+    if (!band.clippedOnItsLines && DecayCut(band) <= kMostCut) add(band.atStart, 1), add(band.atEnd, 1);
+    add(BeyondTheGlow(band.beforeStart), 0), add(band.afterEnd, 0);
     return regions;
 }
 
@@ -252,8 +255,12 @@ std::vector<int> PassCandidates(const cv::Mat1f& shares, const Band& band, doubl
     // one may be, and bounds the count from above alone.
     // So does a band so short that the decay cut short at its end takes much of its light.
     auto countAt = [](double ratio) { return ratio > 1 ? 1 / (ratio - 1) : static_cast<double>(kMostPasses); };
-    const double cut = std::min(1.0, kFastDecayLines / std::max(band.length, 1.0));
-    const bool lowerBound = band.clipped || cut > kMostCut;
+    const double cut = DecayCut(band);
+    // So, too, the rest between a wrapped band's two parts where it is as thin: the fall
+    // that the decay spreads before the end and the blur fill it, and its level seen lies
+    // above the true one, by as much as its depth.
+    const bool thinRest = band.wraps && band.start - band.end < kFastDecayLines / kMostCut;
+    const bool lowerBound = band.clipped || cut > kMostCut || thinRest;
     const double lost = lowerBound ? 0 : cut / (1 - cut);  // of the level seen, what the cut may have taken
     const double excess = std::max(0.0, band.ratio - 1), error = kRatioError + (kGlowShare + lost) * excess;
     const double likeliest = excess * (1 + kGlowShare / 2) / (1 - cut / 2);  // what is lost taken as half its most

@@ -327,6 +327,51 @@ TEST(Band, AGentleStartIsLookedForWhereTheScreensLastLinesAreLitAsTheBand) {
     EXPECT_NEAR(768 - 563.2 + 287.4, band->length, 1);
 }
 
+// A profile of a dark screen (black 0.01, room light `rest` on it) whose lines from
+// `start` on were lit by a pass closed at `close`, in the blanking: the fast light of the
+// lines scanned d lines before it cut to 1 - exp(-d / tau); the screen's own edges blurred.
+WhiteProfile ClosedInTheBlanking(double start, double close, double tau, double rest, int height = 768) {
+    WhiteProfile p = MadeProfile(start, height + 10, 0.8, rest, 0.5, height);
+    for (int j = 0; j < p.values.rows; ++j) {
+        const double u = (j + 0.5) / kSamplesPerLine;
+        const double kept = u < start ? 1 : 1 - std::exp(-(close - u) / tau);
+        const double edge = 0.5 * std::erfc((u - height) / (0.5 * std::sqrt(2.0)));
+        for (int g = 0; g < p.values.cols; ++g)
+            p.values(j, g) = static_cast<float>(p.black + edge * (rest + (p.values(j, g) - p.black - rest) * kept));
+    }
+    return p;
+}
+
+TEST(Band, AnEndInTheBlankingIsNotTheDecaysFallBeforeIt) {
+    // Closed a line and seven lines past the bottom, the fast light decaying over 6 and 8
+    // lines: the last lines dim down to the screen's edge, their fall's middle some lines
+    // above it, yet they never fall to the unlit rest's level.
+    for (const auto& [close, tau] : {std::pair(769.2, 8.0), std::pair(775.0, 6.0)}) {
+        const auto band = FindBand(ClosedInTheBlanking(702.9, close, tau, 0.004));
+        ASSERT_TRUE(band) << close;
+        EXPECT_TRUE(band->endAtBottom) << "closed at " << close << ": end read at " << band->end;
+    }
+    // Closed on the screen twelve lines above the bottom: the lines after it go dark.
+    const auto band = FindBand(MadeProfile(702.9, 756.0, 0.8, 0.004, 0.5));
+    ASSERT_TRUE(band);
+    EXPECT_FALSE(band->endAtBottom);
+    EXPECT_NEAR(756.0, band->end, 0.3);
+}
+
+TEST(Band, LightOnADarkScreensTopIsNoPartOfABandOverTheBlanking) {
+    // A band on the last 11 lines, closed in the blanking; the bezel's light, with the grid
+    // placing the screen's top 11 lines off so far from the ruler, lifts the first lines
+    // to 5 % of white: a fall there, a small share of the band's step.
+    WhiteProfile profile = ClosedInTheBlanking(757.1, 780.0, 4, 0.004);
+    for (int j = 0; j < 11 * kSamplesPerLine; ++j)
+        for (int g = 0; g < profile.values.cols; ++g) profile.values(j, g) += 0.04f;
+    const auto band = FindBand(profile);
+    ASSERT_TRUE(band);
+    EXPECT_FALSE(band->wraps) << "from " << band->start << " to " << band->end;
+    EXPECT_TRUE(band->endAtBottom);
+    EXPECT_NEAR(757.1, band->start, 0.3);
+}
+
 TEST(Band, ABrightRimAlongTheScreensTopAndBottomIsNoFaintBandsEdge) {
     // Thirty-one passes beside thirty, over the bottom to the top: a step of 3 %. Ringing
     // along the screen's own top and bottom, where the black border meets the white,
