@@ -582,3 +582,23 @@ TEST(ReadPhotos, AShortBandIsReadByItsTicksAndOneThatMayBeginAtTheScreensTopIsNo
     else
         EXPECT_TRUE(Mentions(r, "blanking")) << Notes(r);
 }
+
+TEST(ReadPhotos, AThinRestBetweenAWrappedBandsPartsOrAShortBandIsNotCountedAsMorePasses) {
+    // Green phosphor of 65 and 50 us: the fall that the decay spreads before the end fills
+    // a rest 5.5 lines thin between the parts of a band over three refreshes, and takes
+    // much of a band of 11.6 lines over four; their levels' ratio then says more passes.
+    std::uint64_t seed = 120;
+    for (const auto& [refreshes, lines, startLine] : {std::tuple(3, -5.5, 79.8), std::tuple(4, 11.6, 179.1)}) {
+        Scene s = LargeScreen(++seed);
+        s.phosphor.fill(Impulse{{0.9, 65e-6}, {0.1, 0.6e-3}});
+        s.exposure = (refreshes * s.timing.vtotal + lines) * s.timing.LinePeriod();
+        s.startLine = startLine;
+        const Photographed shot = Take(s);
+        const Reading r = ReadPhoto(shot.photo, OptionsFor(s));
+        const std::string name = std::to_string(refreshes) + " refreshes and " + std::to_string(lines) + " lines";
+        if (r.candidateLines.empty()) EXPECT_EQ(shot.truth.refreshes, r.refreshes.value_or(-1)) << name << ": " << Said(r);
+        ASSERT_TRUE(r.exposureLines) << name << ": " << Said(r);
+        EXPECT_LE(std::abs(*r.exposureLines - shot.truth.exposureLines), r.uncertaintyLines.value_or(0))
+            << name << ": the truth, " << shot.truth.exposureLines << " lines, outside " << Said(r);
+    }
+}
