@@ -71,6 +71,8 @@ constexpr double kAveragedShare = 0.5;     // of the lines a profile's samples a
 constexpr double kStripesLines = 2;        // lines of the stripes' mean: a white line and a black one
 constexpr double kSlowShare = 0.5;         // of the response beyond the window, that the window's length may be off by
 constexpr double kResponseShare = 0.1;     // of an LCD's response, that its shape may move the window's length
+constexpr double kHiddenByClipping = 2;    // responses beyond the one read that clipped white may hide
+constexpr double kCutRampShare = 0.4;      // ... more, where the screen's top or bottom cuts the ramp of the window's edge
 
 std::string Format(double value) {
     char text[32];
@@ -857,10 +859,19 @@ void ReadLcd(const cv::Mat1f& shares, const Columns& columns, const ScreenLayout
     r.exposureLines = zone->length;
     // The ramps' ends follow the panel's response, whose shape the fit only approximates.
     // A window shorter than the response leaves a ramp up and down that a shorter window
-    // and a slower panel make alike; clipped white flattens the ramps' tops the same way.
-    const double slow = std::max(0.0, zone->response - zone->length) + (clipped ? zone->response : 0);
+    // and a slower panel make alike; clipped white flattens the ramps' tops the same way,
+    // and hides from the fit their slow approach to white, where a panel's time constant
+    // shows most: the response read may then be a third of the panel's.
+    const double slow = std::max(0.0, zone->response - zone->length) + (clipped ? kHiddenByClipping * zone->response : 0);
+    // A window that opened or closed within a response of the screen's top or bottom has
+    // part of that ramp beyond the screen, where no line shows how it went on: the fit then
+    // trades the edge's place against the panel's time constant.
+    const double total = r.vtotal.value_or(h);
+    const double closed = std::fmod(zone->start + zone->length, total);
+    const bool rampCut = zone->start < zone->response || std::abs(closed - h) < zone->response ||
+                         std::abs(zone->start - h) < zone->response || closed < zone->response;
     r.uncertaintyLines = 2 * zone->lengthError + kResponseShare * zone->response + kSlowShare * slow + kEdgeSettling +
-                         kScaleShare * zone->length;
+                         kScaleShare * zone->length + (rampCut ? kCutRampShare * zone->response : 0);
     if (clipped) r.notes.push_back("the screen's white is clipped (the photograph is over-exposed): the panel's response is not read as it is");
     if (!std::isfinite(*r.uncertaintyLines)) {
         r.exposureLines.reset(), r.uncertaintyLines.reset();
@@ -873,7 +884,6 @@ void ReadLcd(const cv::Mat1f& shares, const Columns& columns, const ScreenLayout
     r.refreshes = zone->refreshes;
     r.repeatedPictures = 0;
     r.slantLines = 0.0;
-    const double total = r.vtotal.value_or(h);
     double end = zone->start + zone->length;
     end -= total * std::floor(end / total);
     r.startInBlanking = zone->start >= h;
