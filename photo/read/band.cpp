@@ -40,6 +40,8 @@ constexpr double kNearBottom = 12;   // lines: an end this near the screen's bot
 // spreads before a close in the blanking (up to 150 us, at line rates up to 80 kHz)
 constexpr double kDecayReach = 24;
 constexpr double kFarAboveStart = 4;
+constexpr double kPartReach = 20;   // lines beside an edge whose light tells the parts' levels
+constexpr double kBlurClear = 2;    // lines of an edge's blur left out of them
 constexpr double kLeastPartStep = 0.2;  // of one edge's step, below which the other is not the same band's  // lines above a start, at least, whose level stands for the rest's
 constexpr double kUnlitRest = 0.1;   // of the brightest lines, below which the darkest were never lit
 // Telling an opening on the screen's first lines from one in the blanking:
@@ -479,10 +481,14 @@ GroupBand BandOfGroup(const GroupLight& light, double black, double least) {
     // between them: far from the ruler, where the grid may place the screen's own top or bottom
     // some lines off, the light that the bezel and wall throw on a dark screen's edge makes
     // a step of its own, a small share of the band's.
+    // Each part's light is taken next to its edge, beyond its blur, where vignetting moves it
+    // little against the lines on the edge's other side.
     if (riseAt >= 0 && fallAt >= 0 && fallAt < riseAt) {
-        const double edge = kScreenEdge / double(kSamplesPerLine), end = U(fallAt), start = U(riseAt);
-        const double gap = MeanOver(v, black, end, start);
-        const double top = MeanOver(v, black, edge, end) - gap, bottom = MeanOver(v, black, start, extent - edge) - gap;
+        const double edge = kScreenEdge / double(kSamplesPerLine), end = U(fallAt), start = U(riseAt), middle = (end + start) / 2;
+        const double top = MeanOver(v, black, std::max(edge, end - kPartReach), end - kBlurClear) -
+                           MeanOver(v, black, end + kBlurClear, std::min(middle, end + kPartReach));
+        const double bottom = MeanOver(v, black, start + kBlurClear, std::min(extent - edge, start + kPartReach)) -
+                              MeanOver(v, black, std::max(middle, start - kPartReach), start - kBlurClear);
         if (top < kLeastPartStep * bottom) fallAt = -1;
         else if (bottom < kLeastPartStep * top) riseAt = -1;
     }
