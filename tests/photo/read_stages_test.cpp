@@ -2,6 +2,7 @@
 // known: the grid under rotation and keystone, line numbering, band edges, the change
 // zone of an LCD, the bars, and the report.
 #include <gtest/gtest.h>
+#include <opencv2/imgproc.hpp>
 
 #include <algorithm>
 #include <cmath>
@@ -240,6 +241,45 @@ TEST(Numbering, LabelsTellTheLinesAndABandWithoutOneIsNotNumbered) {
     ASSERT_NO_FATAL_FAILURE(Locate(bare, found));
     numbering = NumberLines(bare.photo.sharp, found.grid, LayoutFor(1024, 768), RulerLinear(BuiltInRuler().grey));
     EXPECT_FALSE(numbering && numbering->certain) << "offset " << (numbering ? numbering->offset : 0);
+}
+
+TEST(Numbering, ABandCrossingTheRulerSteeplyIsNumberedByTheLabelsItLights) {
+    // A phone on its side reading out in 21 ms: the band crosses the ruler at some 1.3
+    // lines a column, lighting each of its rows over part of its width, and the labels 300
+    // to 500 on a slant. The grid fitted to so thin a slant of the ruler may be a per cent
+    // off in pitch (here the one that made the photograph, stretched by as much about line
+    // 400, and 200 lines off as the ticks leave it): the places it misplaces weigh alike for
+    // every offset, and only the labels tell offsets a hundred lines apart.
+    Scene s;
+    s.timing = ResolveTiming(800, 600, 85);
+    s.placement = {{4087, 3668}, 4.13, 87.66, -0.0185, 0, {-164, 0}, 0.029};
+    s.optics = {2.49, 0.34, 0.011, 1.08, 1.03, {}};
+    s.housing = {21, 66, 4.2, 1};
+    s.sensor = {1, 19500, 2.2, false, 20, 0.92, 1.08};
+    s.gain = 0.95;
+    s.beamSpot = 0.34;
+    s.exposure = 120 * s.timing.LinePeriod();
+    s.startLine = 402;
+    s.shutter.slit = true, s.shutter.rolling = true, s.shutter.travel = -0.0211, s.shutter.axis = SlitAxis::kY;
+    const Photograph photograph = Simulate(BuiltInRuler(), s);
+    const Photo photo = DecodePhoto(EncodeImage(photograph.image, "jpg", 90));
+    const ScreenLayout layout = LayoutFor(800, 600);
+    constexpr double kStretch = 0.01;
+    Grid grid;
+    grid.screenToPhoto = photograph.screenToPhoto * cv::Matx33d(1, 0, 0, 0, 1 + kStretch, 200 - 400 * kStretch, 0, 0, 1);
+    grid.period = 10;
+    // The lit piece that holds the ruler's middle column on line 420.
+    const cv::Point2d middle = Apply(photograph.screenToPhoto, {layout.rulerLeft + kRulerWidth / 2.0, 420});
+    std::optional<Piece> crossing;
+    for (const Piece& piece : FindLitRegions(photo.sharp))
+        if (cv::pointPolygonTest(piece.outline, cv::Point2f(middle), false) > 0) crossing = piece;
+    ASSERT_TRUE(crossing);
+    std::tie(grid.firstU, grid.lastU) = LineExtent(*crossing, grid.screenToPhoto);
+    const auto numbering = NumberLines(photo.sharp, grid, layout, RulerLinear(BuiltInRuler().grey));
+    ASSERT_TRUE(numbering);
+    EXPECT_EQ(200, numbering->offset);
+    EXPECT_FALSE(numbering->flipLines || numbering->flipColumns);
+    EXPECT_TRUE(numbering->certain) << "mismatch " << numbering->mismatch << " runner-up " << numbering->runnerUp;
 }
 
 TEST(Band, EdgesLevelsAndWrapsOfMadeProfiles) {
