@@ -26,7 +26,7 @@ constexpr double kEvenLight = 0.8;  // the two references' light over each other
 constexpr double kUnlit = 0.2;      // of a track's brightest reference: rows darker than this are not lit
 constexpr double kLeastSpanShare = 0.25;  // of a track's columns that must show a measurement's whole span
 constexpr double kLeastSlope = 0.05;   // lines per column: a slant less than this is taken as level
-constexpr double kSteepestSlope = 3;   // ... and one more than this is not followed
+constexpr double kSteepestSlope = 5;   // ... and one more than this is not followed (as the locating strip's)
 
 // A mark of the ruler that repeats down the lines: its columns on the left and, mirrored,
 // on the right, how many lines it repeats after, where in a period its light is
