@@ -160,6 +160,44 @@ TEST(Grid, FollowsTheScreenUnderRotationAndKeystone) {
     }
 }
 
+TEST(Grid, ABandLightingOneEdgeStripAloneIsFittedWithTheRulersScale) {
+    // A phone on its side reading out in 21 ms: where the band crosses the ruler it lights
+    // one of its edge strips alone, which fixes the columns' place and direction but not
+    // their scale, nor, along so thin a slant, the perspective; the ruler's match keeps both.
+    Scene s;
+    s.timing = ResolveTiming(800, 600, 85);
+    s.placement = {{4087, 3668}, 4.13, 87.66, -0.0185, 0, {-164, 0}, 0.029};
+    s.optics.blur = 2.5;
+    s.exposure = 120 * s.timing.LinePeriod();
+    s.startLine = 402;
+    s.shutter.slit = true, s.shutter.rolling = true, s.shutter.travel = -0.0211, s.shutter.axis = SlitAxis::kY;
+    const Photograph photograph = Simulate(BuiltInRuler(), s);
+    const Photo photo = DecodePhoto(EncodeImage(photograph.image, "jpg", 90));
+    const ScreenLayout layout = LayoutFor(800, 600);
+    // The lit piece that holds the ruler's middle column on line 420, and its grid.
+    const cv::Point2d middle = Apply(photograph.screenToPhoto, {layout.rulerLeft + kRulerWidth / 2.0, 420});
+    std::optional<Grid> grid;
+    for (const Piece& piece : FindLitRegions(photo.sharp)) {
+        if (cv::pointPolygonTest(piece.outline, cv::Point2f(middle), false) <= 0) continue;
+        for (const RoughGrid& rough : FindRulers(photo.sharp, piece, layout, RulerLinear(BuiltInRuler().grey)))
+            if ((grid = FitGrid(photo.sharp, piece, rough, layout))) break;
+    }
+    ASSERT_TRUE(grid);
+    // Across the ruler on the lines the band lights there, through the true geometry and
+    // back through the grid: as far apart in columns and lines, either way round and up
+    // (the numbering tells which), to a column, and to a line across the ruler's unlit side.
+    const cv::Matx33d back = grid->screenToPhoto.inv();
+    auto at = [&](double x, double u) { return Apply(back, Apply(photograph.screenToPhoto, {layout.rulerLeft + x, u})); };
+    const cv::Point2d origin = at(0, 380);
+    for (double x : {0.0, 165.0, 330.0}) {
+        for (double u : {380.0, 420.0, 460.0}) {
+            const cv::Point2d p = at(x, u) - origin;
+            EXPECT_NEAR(x, std::abs(p.x), 1.0) << "ruler column " << x << ", line " << u;
+            EXPECT_NEAR(u - 380, std::abs(p.y), 1.0) << "ruler column " << x << ", line " << u;
+        }
+    }
+}
+
 TEST(Grid, TheTenthLinesTicksHoldItWhereBlurTookTheStripes) {
     // 1.3 lines of blur: the stripes keep a few per cent of their contrast, the ticks most.
     const Shot shot = Take(-2.5, 0.02, -0.02, 300, 200, 3.2);
