@@ -23,10 +23,13 @@ constexpr int kEdgeColumns[] = {1, 2, 3, Mirrored(3), Mirrored(2), Mirrored(1)};
 constexpr double kMarginMiddle = (kMarginFirst + kMarginLast) / 2.0;
 constexpr double kStandsOut = 1.25;
 // Of the ruler's light, how far two offsets' rulers must differ at a place for it to tell
-// them apart; and the places, at least, that must tell them apart for the best offset to
-// stand out on them alone.
+// them apart; the places, at least, that must tell them apart for the best offset to stand
+// out on them alone; and how many times better it must match them there than the other: a
+// grid some columns off may match a wrong offset's, or the mirrored, labels a little
+// better than the right one's, never that much.
 constexpr double kTellingDifference = 0.25;
 constexpr int kFewestTelling = 40;
+constexpr double kStandsOutWhereTold = 3;
 constexpr int kBeyondOutline = 3;  // lines
 constexpr int kLitBeyond = 12;     // lines beyond the screen's top or bottom that rows lit may reach
 constexpr double kLitRow = 0.5;     // of the brightest white, that a place compared must have
@@ -199,11 +202,10 @@ std::optional<Numbering> NumberLines(const cv::Mat1b& sharp, const Grid& grid, c
     Numbering numbering = candidates[0].placing;
     numbering.mismatch = candidates[0].mismatch;
     numbering.runnerUp = candidates.size() > 1 ? candidates[1].mismatch : INFINITY;
-    auto standsOut = [](double best, double other) { return other > kStandsOut * best + 1e-4; };
-    numbering.certain = standsOut(numbering.mismatch, numbering.runnerUp) ||
+    numbering.certain = numbering.runnerUp > kStandsOut * numbering.mismatch + 1e-4 ||
                         std::all_of(candidates.begin() + 1, candidates.end(), [&](const Candidate& c) {
                             const auto m = apart(sharpest, numbering, c.placing);
-                            return m && standsOut(m->first, m->second);
+                            return m && m->second > kStandsOutWhereTold * m->first;
                         });
     return numbering;
 }
