@@ -318,6 +318,18 @@ TEST(Numbering, ABandCrossingTheRulerSteeplyIsNumberedByTheLabelsItLights) {
     EXPECT_EQ(200, numbering->offset);
     EXPECT_FALSE(numbering->flipLines || numbering->flipColumns);
     EXPECT_TRUE(numbering->certain) << "mismatch " << numbering->mismatch << " runner-up " << numbering->runnerUp;
+
+    // The same grid some columns off: another offset's labels, or the mirrored ruler's,
+    // may then match a little better than the right ones, but not so much better that the
+    // lines are numbered for certain.
+    for (double off : {4.0, 5.0, 6.0, 8.0}) {
+        Grid shifted = grid;
+        shifted.screenToPhoto = grid.screenToPhoto * cv::Matx33d(1, 0, off, 0, 1, 0, 0, 0, 1);
+        const auto n = NumberLines(photo.sharp, shifted, layout, RulerLinear(BuiltInRuler().grey));
+        if (!n || !n->certain) continue;
+        EXPECT_EQ(200, n->offset) << off << " columns off";
+        EXPECT_FALSE(n->flipLines || n->flipColumns) << off << " columns off";
+    }
 }
 
 TEST(Band, EdgesLevelsAndWrapsOfMadeProfiles) {
