@@ -30,6 +30,9 @@ constexpr double kStandsOut = 1.25;
 constexpr double kTellingDifference = 0.25;
 constexpr int kFewestTelling = 40;
 constexpr double kStandsOutWhereTold = 3;
+// Lines (RMS) that the grid's marks may stray from it for the places to be compared one by
+// one: a grid fitted worse misplaces the labels' strokes by more than they are wide.
+constexpr double kRegisteredWithin = 0.3;
 constexpr int kBeyondOutline = 3;  // lines
 constexpr int kLitBeyond = 12;     // lines beyond the screen's top or bottom that rows lit may reach
 constexpr double kLitRow = 0.5;     // of the brightest white, that a place compared must have
@@ -202,11 +205,12 @@ std::optional<Numbering> NumberLines(const cv::Mat1b& sharp, const Grid& grid, c
     Numbering numbering = candidates[0].placing;
     numbering.mismatch = candidates[0].mismatch;
     numbering.runnerUp = candidates.size() > 1 ? candidates[1].mismatch : INFINITY;
+    const bool toldApart = std::all_of(candidates.begin() + 1, candidates.end(), [&](const Candidate& c) {
+        const auto m = apart(sharpest, numbering, c.placing);
+        return m && m->second > kStandsOutWhereTold * m->first;
+    });
     numbering.certain = numbering.runnerUp > kStandsOut * numbering.mismatch + 1e-4 ||
-                        std::all_of(candidates.begin() + 1, candidates.end(), [&](const Candidate& c) {
-                            const auto m = apart(sharpest, numbering, c.placing);
-                            return m && m->second > kStandsOutWhereTold * m->first;
-                        });
+                        (grid.stripeResidual <= kRegisteredWithin && toldApart);
     return numbering;
 }
 
