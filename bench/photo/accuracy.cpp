@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <limits>
 #include <map>
@@ -270,11 +271,11 @@ void Keep(const std::string& folder, const Case& c, std::uint64_t n, const std::
                                  (shots.size() == 1 ? ""
                                   : i == 0          ? "-first"
                                                     : "-second");
-        std::ofstream(name + "." + c.format, std::ios::binary)
-            .write(reinterpret_cast<const char*>(shots[i].bytes.data()),
-                   static_cast<std::streamsize>(shots[i].bytes.size()));
-        std::ofstream(name + ".json") << TruthJson(shots[i].truth, scenes[i], shots[i].photograph.screenToPhoto).dump(2)
-                                      << "\n";
+        std::ofstream photo(name + "." + c.format, std::ios::binary);
+        photo.write(reinterpret_cast<const char*>(shots[i].bytes.data()), static_cast<std::streamsize>(shots[i].bytes.size()));
+        std::ofstream truth(name + ".json");
+        truth << TruthJson(shots[i].truth, scenes[i], shots[i].photograph.screenToPhoto).dump(2) << "\n";
+        if (!photo.flush() || !truth.flush()) std::fprintf(stderr, "photo_accuracy: could not keep %s\n", name.c_str());
     }
 }
 
@@ -309,6 +310,15 @@ int main(int argc, char** argv) {
         families.push_back(*found);
     }
     if (families.empty()) families = AllFamilies();
+    // The photographs kept would otherwise be lost without a word where the folder is missing.
+    if (!keep.empty()) {
+        std::error_code error;
+        std::filesystem::create_directories(keep, error);
+        if (error || !std::filesystem::is_directory(keep)) {
+            std::fprintf(stderr, "photo_accuracy: cannot make the folder %s: %s\n", keep.c_str(), error.message().c_str());
+            return 2;
+        }
+    }
 
     const Ruler ruler = BuiltInRuler();
     std::map<Family, Tally> tallies;

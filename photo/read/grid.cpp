@@ -19,6 +19,9 @@ constexpr int kFirstMeasurements = 40;  // ... in the rounds before the last, wh
 constexpr double kEdgeStep = 4;     // lines between edge-strip measurements
 constexpr double kPerspectivePrior = 0.02;
 constexpr double kEdgeWeight = 0.3;  // an edge strip fixes X to some tenths of a column
+constexpr int kFewestEdgesASide = 4;  // edge strip measurements on each side that fix the columns' scale
+constexpr double kHeldPerspective = 100;  // ... short of which the perspective is held this much more
+constexpr double kColumnHold = 0.1;       // ... and the columns' scale by constraints of this weight
 constexpr double kExtentSlack = 16;  // lines beyond the screen's height that a piece's blurred outline may reach
 constexpr double kFaintestMark = 0.04;  // a mark's amplitude over the mean below which its phase is noise
 constexpr double kFewestSpans = 8;  // a mark's measurements along a piece, at least, where overlapping spans allow
@@ -26,7 +29,7 @@ constexpr double kEvenLight = 0.8;  // the two references' light over each other
 constexpr double kUnlit = 0.2;      // of a track's brightest reference: rows darker than this are not lit
 constexpr double kLeastSpanShare = 0.25;  // of a track's columns that must show a measurement's whole span
 constexpr double kLeastSlope = 0.05;   // lines per column: a slant less than this is taken as level
-constexpr double kSteepestSlope = 3;   // ... and one more than this is not followed
+constexpr double kSteepestSlope = 5;   // ... and one more than this is not followed (as the locating strip's)
 
 // A mark of the ruler that repeats down the lines: its columns on the left and, mirrored,
 // on the right, how many lines it repeats after, where in a period its light is
@@ -345,9 +348,31 @@ std::vector<Constraint> EdgeConstraints(const cv::Mat1b& sharp, const cv::Matx33
     return constraints;
 }
 
+// Whether the edge strips' constraints come from one side of the ruler alone: a band that
+// crosses the ruler on a slant may light only one strip where it crosses. Its columns then
+// fix the grid's columns in place and direction but not in scale, and the lines measured
+// along a thin slant of the ruler leave its perspective free as well.
+bool OneSided(const std::vector<Constraint>& edges, const ScreenLayout& layout) {
+    int left = 0, right = 0;
+    for (const Constraint& c : edges) (c.value < layout.rulerLeft + kRulerWidth / 2.0 ? left : right)++;
+    return std::min(left, right) < kFewestEdgesASide;
+}
+
+// Constraints that hold a one-sided fit's columns to the current grid's (the ruler's match,
+// to a few tenths of a per cent in scale) at the corners of the ruler's part measured.
+std::vector<Constraint> ColumnHold(const cv::Matx33d& current, const ScreenLayout& layout, double firstU, double lastU) {
+    std::vector<Constraint> held;
+    for (double x : {0.0, static_cast<double>(kRulerWidth)})
+        for (double u : {firstU, lastU})
+            held.push_back({Apply(current, {layout.rulerLeft + x, u}), layout.rulerLeft + x, false, kColumnHold});
+    return held;
+}
+
 // The homography that best meets the constraints (one coordinate each), by the linear
-// method in normalised photo coordinates, held weakly to the current perspective.
-std::optional<cv::Matx33d> Solve(const std::vector<Constraint>& constraints, const cv::Matx33d& current) {
+// method in normalised photo coordinates, held weakly to the current perspective; a
+// one-sided fit is held to the current perspective and columns' scale.
+std::optional<cv::Matx33d> Solve(std::vector<Constraint> constraints, const cv::Matx33d& current, bool oneSided,
+                                 const ScreenLayout& layout, double firstU, double lastU) {
     int lines = 0, columns = 0;
     cv::Point2d centre(0, 0);
     for (const Constraint& c : constraints) (c.line ? lines : columns)++, centre += c.photo;
@@ -356,6 +381,10 @@ std::optional<cv::Matx33d> Solve(const std::vector<Constraint>& constraints, con
     double spread = 0;
     for (const Constraint& c : constraints) spread += cv::norm(c.photo - centre);
     spread = std::max(1.0, spread / constraints.size());
+    if (oneSided) {
+        const std::vector<Constraint> held = ColumnHold(current, layout, firstU, lastU);
+        constraints.insert(constraints.end(), held.begin(), held.end());
+    }
     const cv::Matx33d normalise(1 / spread, 0, -centre.x / spread, 0, 1 / spread, -centre.y / spread, 0, 0, 1);
 
     // The current grid, photo (normalised) to screen, gives the prior's perspective.
@@ -375,7 +404,7 @@ std::optional<cv::Matx33d> Solve(const std::vector<Constraint>& constraints, con
         b(row, 0) = weight * c.value;
         ++row;
     }
-    const double hold = kPerspectivePrior * std::sqrt(static_cast<double>(constraints.size()));
+    const double hold = (oneSided ? kHeldPerspective : kPerspectivePrior) * std::sqrt(static_cast<double>(constraints.size()));
     a(row, 6) = hold, b(row, 0) = hold * prior(2, 0), ++row;
     a(row, 7) = hold, b(row, 0) = hold * prior(2, 1);
     cv::Mat1d theta;
@@ -506,12 +535,13 @@ std::optional<Grid> FitGrid(const cv::Mat1b& sharp, const Piece& piece, const Ro
         std::vector<Constraint> all = lines;
         const std::vector<Constraint> edges = EdgeConstraints(sharp, grid.screenToPhoto, layout, first, last, measurements, slope);
         all.insert(all.end(), edges.begin(), edges.end());
-        auto solved = Solve(all, grid.screenToPhoto);
+        const bool oneSided = OneSided(edges, layout);
+        auto solved = Solve(all, grid.screenToPhoto, oneSided, layout, first, last);
         if (!solved) return std::nullopt;
         // A label's black row in a stripe band, or a phase unwrapped onto the wrong
         // period, stands out from the fit: it goes, and the rest is solved again.
         all = WithoutOutliers(all, *solved);
-        if (auto again = Solve(all, grid.screenToPhoto)) solved = again;
+        if (auto again = Solve(all, grid.screenToPhoto, oneSided, layout, first, last)) solved = again;
         grid.screenToPhoto = *solved;
     }
     std::tie(grid.firstU, grid.lastU) = LineExtent(piece, grid.screenToPhoto);

@@ -36,7 +36,10 @@ constexpr int kHighPass = 15;              // columns: the ruler's profile compa
 // photo cropped to part of the screen, or a slanted band, puts it well off the middle.
 constexpr double kRulerOffCentre = 0.4;
 constexpr double kLeastShear = 0.05;   // lines per column: less is followed as if level
-constexpr double kSteepestShear = 3;   // ... more is too steep for a strip along the lines to follow
+// ... more is too steep for a strip along the lines to follow: a phone's readout of 35 ms,
+// on its side before a screen of 85 Hz that fills the frame, drops the band some 3.5 lines a
+// column, and crosses the ruler nearly along its length.
+constexpr double kSteepestShear = 5;
 
 // A profile less its moving mean over `reach` samples on each side: what correlates is the
 // ruler's fine structure, not how the light falls across it.

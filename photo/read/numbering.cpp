@@ -22,6 +22,17 @@ constexpr int kMarginColumns[] = {kMarginFirst,     kMarginFirst + 1, kMarginFir
 constexpr int kEdgeColumns[] = {1, 2, 3, Mirrored(3), Mirrored(2), Mirrored(1)};  // inside the edge strips
 constexpr double kMarginMiddle = (kMarginFirst + kMarginLast) / 2.0;
 constexpr double kStandsOut = 1.25;
+// Of the ruler's light, how far two offsets' rulers must differ at a place for it to tell
+// them apart; the places, at least, that must tell them apart for the best offset to stand
+// out on them alone; and how many times better it must match them there than the other: a
+// grid some columns off may match a wrong offset's, or the mirrored, labels a little
+// better than the right one's, never that much.
+constexpr double kTellingDifference = 0.25;
+constexpr int kFewestTelling = 40;
+constexpr double kStandsOutWhereTold = 3;
+// Lines (RMS) that the grid's marks may stray from it for the places to be compared one by
+// one: a grid fitted worse misplaces the labels' strokes by more than they are wide.
+constexpr double kRegisteredWithin = 0.3;
 constexpr int kBeyondOutline = 3;  // lines
 constexpr int kLitBeyond = 12;     // lines beyond the screen's top or bottom that rows lit may reach
 constexpr double kLitRow = 0.5;     // of the brightest white, that a place compared must have
@@ -126,6 +137,31 @@ std::optional<Numbering> NumberLines(const cv::Mat1b& sharp, const Grid& grid, c
         }
         return count ? sum / count : INFINITY;
     };
+    // Where two offsets' rulers differ, alone: a slanted band lights the ruler unevenly, and
+    // the places its envelope misjudges weigh the same for both offsets, drowning out the
+    // labels that tell them apart. Nullopt where too few places tell them apart.
+    auto apart = [&](const cv::Mat1f& ruler, const Numbering& a, const Numbering& b) -> std::optional<std::pair<double, double>> {
+        double sumA = 0, sumB = 0;
+        int count = 0;
+        for (std::size_t i = 0; i < lit.size(); ++i) {
+            const int line = first + lit[i];
+            const int lineA = a.flipLines ? a.offset - line + 1 : line + a.offset;
+            const int lineB = b.flipLines ? b.offset - line + 1 : line + b.offset;
+            if (lineA < 1 || lineA > lines || lineB < 1 || lineB > lines) continue;
+            const float *rowA = ruler.ptr<float>(lineA - 1), *rowB = ruler.ptr<float>(lineB - 1);
+            const float* share = shares.ptr<float>(static_cast<int>(i));
+            for (int x = 0; x < shares.cols; ++x) {
+                if (std::isnan(share[x])) continue;
+                const float ra = rowA[a.flipColumns ? kTellingLast - x : kTellingFirst + x];
+                const float rb = rowB[b.flipColumns ? kTellingLast - x : kTellingFirst + x];
+                if (std::abs(ra - rb) < kTellingDifference) continue;
+                sumA += (share[x] - ra) * (share[x] - ra), sumB += (share[x] - rb) * (share[x] - rb);
+                ++count;
+            }
+        }
+        if (count < kFewestTelling) return std::nullopt;
+        return std::pair{sumA / count, sumB / count};
+    };
     auto byMismatch = [](const Candidate& a, const Candidate& b) { return a.mismatch < b.mismatch; };
     // Every offset that keeps the marks' lattice, each way up and each way round, on a
     // sample of the rows; then the best few on all of them. A screen turned upside down
@@ -169,7 +205,12 @@ std::optional<Numbering> NumberLines(const cv::Mat1b& sharp, const Grid& grid, c
     Numbering numbering = candidates[0].placing;
     numbering.mismatch = candidates[0].mismatch;
     numbering.runnerUp = candidates.size() > 1 ? candidates[1].mismatch : INFINITY;
-    numbering.certain = numbering.runnerUp > kStandsOut * numbering.mismatch + 1e-4;
+    const bool toldApart = std::all_of(candidates.begin() + 1, candidates.end(), [&](const Candidate& c) {
+        const auto m = apart(sharpest, numbering, c.placing);
+        return m && m->second > kStandsOutWhereTold * m->first;
+    });
+    numbering.certain = numbering.runnerUp > kStandsOut * numbering.mismatch + 1e-4 ||
+                        (grid.stripeResidual <= kRegisteredWithin && toldApart);
     return numbering;
 }
 

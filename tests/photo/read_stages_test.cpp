@@ -2,6 +2,7 @@
 // known: the grid under rotation and keystone, line numbering, band edges, the change
 // zone of an LCD, the bars, and the report.
 #include <gtest/gtest.h>
+#include <opencv2/imgproc.hpp>
 
 #include <algorithm>
 #include <cmath>
@@ -159,6 +160,44 @@ TEST(Grid, FollowsTheScreenUnderRotationAndKeystone) {
     }
 }
 
+TEST(Grid, ABandLightingOneEdgeStripAloneIsFittedWithTheRulersScale) {
+    // A phone on its side reading out in 21 ms: where the band crosses the ruler it lights
+    // one of its edge strips alone, which fixes the columns' place and direction but not
+    // their scale, nor, along so thin a slant, the perspective; the ruler's match keeps both.
+    Scene s;
+    s.timing = ResolveTiming(800, 600, 85);
+    s.placement = {{4087, 3668}, 4.13, 87.66, -0.0185, 0, {-164, 0}, 0.029};
+    s.optics.blur = 2.5;
+    s.exposure = 120 * s.timing.LinePeriod();
+    s.startLine = 402;
+    s.shutter.slit = true, s.shutter.rolling = true, s.shutter.travel = -0.0211, s.shutter.axis = SlitAxis::kY;
+    const Photograph photograph = Simulate(BuiltInRuler(), s);
+    const Photo photo = DecodePhoto(EncodeImage(photograph.image, "jpg", 90));
+    const ScreenLayout layout = LayoutFor(800, 600);
+    // The lit piece that holds the ruler's middle column on line 420, and its grid.
+    const cv::Point2d middle = Apply(photograph.screenToPhoto, {layout.rulerLeft + kRulerWidth / 2.0, 420});
+    std::optional<Grid> grid;
+    for (const Piece& piece : FindLitRegions(photo.sharp)) {
+        if (cv::pointPolygonTest(piece.outline, cv::Point2f(middle), false) <= 0) continue;
+        for (const RoughGrid& rough : FindRulers(photo.sharp, piece, layout, RulerLinear(BuiltInRuler().grey)))
+            if ((grid = FitGrid(photo.sharp, piece, rough, layout))) break;
+    }
+    ASSERT_TRUE(grid);
+    // Across the ruler on the lines the band lights there, through the true geometry and
+    // back through the grid: as far apart in columns and lines, either way round and up
+    // (the numbering tells which), to a column, and to a line across the ruler's unlit side.
+    const cv::Matx33d back = grid->screenToPhoto.inv();
+    auto at = [&](double x, double u) { return Apply(back, Apply(photograph.screenToPhoto, {layout.rulerLeft + x, u})); };
+    const cv::Point2d origin = at(0, 380);
+    for (double x : {0.0, 165.0, 330.0}) {
+        for (double u : {380.0, 420.0, 460.0}) {
+            const cv::Point2d p = at(x, u) - origin;
+            EXPECT_NEAR(x, std::abs(p.x), 1.0) << "ruler column " << x << ", line " << u;
+            EXPECT_NEAR(u - 380, std::abs(p.y), 1.0) << "ruler column " << x << ", line " << u;
+        }
+    }
+}
+
 TEST(Grid, TheTenthLinesTicksHoldItWhereBlurTookTheStripes) {
     // 1.3 lines of blur: the stripes keep a few per cent of their contrast, the ticks most.
     const Shot shot = Take(-2.5, 0.02, -0.02, 300, 200, 3.2);
@@ -240,6 +279,57 @@ TEST(Numbering, LabelsTellTheLinesAndABandWithoutOneIsNotNumbered) {
     ASSERT_NO_FATAL_FAILURE(Locate(bare, found));
     numbering = NumberLines(bare.photo.sharp, found.grid, LayoutFor(1024, 768), RulerLinear(BuiltInRuler().grey));
     EXPECT_FALSE(numbering && numbering->certain) << "offset " << (numbering ? numbering->offset : 0);
+}
+
+TEST(Numbering, ABandCrossingTheRulerSteeplyIsNumberedByTheLabelsItLights) {
+    // A phone on its side reading out in 21 ms: the band crosses the ruler at some 1.3
+    // lines a column, lighting each of its rows over part of its width, and the labels 300
+    // to 500 on a slant. The grid fitted to so thin a slant of the ruler may be a per cent
+    // off in pitch (here the one that made the photograph, stretched by as much about line
+    // 400, and 200 lines off as the ticks leave it): the places it misplaces weigh alike for
+    // every offset, and only the labels tell offsets a hundred lines apart.
+    Scene s;
+    s.timing = ResolveTiming(800, 600, 85);
+    s.placement = {{4087, 3668}, 4.13, 87.66, -0.0185, 0, {-164, 0}, 0.029};
+    s.optics = {2.49, 0.34, 0.011, 1.08, 1.03, {}};
+    s.housing = {21, 66, 4.2, 1};
+    s.sensor = {1, 19500, 2.2, false, 20, 0.92, 1.08};
+    s.gain = 0.95;
+    s.beamSpot = 0.34;
+    s.exposure = 120 * s.timing.LinePeriod();
+    s.startLine = 402;
+    s.shutter.slit = true, s.shutter.rolling = true, s.shutter.travel = -0.0211, s.shutter.axis = SlitAxis::kY;
+    const Photograph photograph = Simulate(BuiltInRuler(), s);
+    const Photo photo = DecodePhoto(EncodeImage(photograph.image, "jpg", 90));
+    const ScreenLayout layout = LayoutFor(800, 600);
+    constexpr double kStretch = 0.01;
+    Grid grid;
+    grid.screenToPhoto = photograph.screenToPhoto * cv::Matx33d(1, 0, 0, 0, 1 + kStretch, 200 - 400 * kStretch, 0, 0, 1);
+    grid.period = 10;
+    // The lit piece that holds the ruler's middle column on line 420.
+    const cv::Point2d middle = Apply(photograph.screenToPhoto, {layout.rulerLeft + kRulerWidth / 2.0, 420});
+    std::optional<Piece> crossing;
+    for (const Piece& piece : FindLitRegions(photo.sharp))
+        if (cv::pointPolygonTest(piece.outline, cv::Point2f(middle), false) > 0) crossing = piece;
+    ASSERT_TRUE(crossing);
+    std::tie(grid.firstU, grid.lastU) = LineExtent(*crossing, grid.screenToPhoto);
+    const auto numbering = NumberLines(photo.sharp, grid, layout, RulerLinear(BuiltInRuler().grey));
+    ASSERT_TRUE(numbering);
+    EXPECT_EQ(200, numbering->offset);
+    EXPECT_FALSE(numbering->flipLines || numbering->flipColumns);
+    EXPECT_TRUE(numbering->certain) << "mismatch " << numbering->mismatch << " runner-up " << numbering->runnerUp;
+
+    // The same grid some columns off: another offset's labels, or the mirrored ruler's,
+    // may then match a little better than the right ones, but not so much better that the
+    // lines are numbered for certain.
+    for (double off : {4.0, 5.0, 6.0, 8.0}) {
+        Grid shifted = grid;
+        shifted.screenToPhoto = grid.screenToPhoto * cv::Matx33d(1, 0, off, 0, 1, 0, 0, 0, 1);
+        const auto n = NumberLines(photo.sharp, shifted, layout, RulerLinear(BuiltInRuler().grey));
+        if (!n || !n->certain) continue;
+        EXPECT_EQ(200, n->offset) << off << " columns off";
+        EXPECT_FALSE(n->flipLines || n->flipColumns) << off << " columns off";
+    }
 }
 
 TEST(Band, EdgesLevelsAndWrapsOfMadeProfiles) {
@@ -629,6 +719,32 @@ TEST(Reading, ARollingReadoutSlantedByMoreThanARefreshIsRead) {
     const Reading r = ReadPhoto(DecodePhoto(EncodeImage(photograph.image, "jpg", 90)), options);
     ASSERT_TRUE(r.exposureLines && r.uncertaintyLines) << (r.notes.empty() ? "" : r.notes.back());
     EXPECT_NEAR(truth.exposureLines, *r.exposureLines, std::min(*r.uncertaintyLines, 0.01 * truth.exposureLines));
+}
+
+TEST(Reading, ARollingReadoutSteeperThanThreeLinesAColumnIsRead) {
+    // A phone on its side reading out in 32 ms, the screen filling the frame: the band drops
+    // some 3200 lines across the screen, over three lines a column, and crosses the ruler
+    // nearly along its length; its light across the ruler and its ticks are followed along
+    // the slant as they are at a gentler one.
+    for (double start : {300.0, 400.0}) {
+        Scene s;
+        s.timing = ResolveTiming(1024, 768, 85);
+        s.placement = {{2257, 1781}, 2.65, 268.7, 0.012, -0.023, {-10, -208}, -0.048};
+        s.optics.blur = 1.86;
+        s.exposure = 0.0048;
+        s.startLine = start;
+        s.shutter.slit = true, s.shutter.rolling = true, s.shutter.travel = 0.0323, s.shutter.axis = SlitAxis::kY;
+        const Photograph photograph = Simulate(BuiltInRuler(), s);
+        const Truth truth = TruthOf(s, photograph.screenToPhoto);
+        ASSERT_GT(std::abs(truth.slantLines), 3 * 1024);
+        ReadOptions options;
+        options.refreshHz = 85;
+        const Reading r = ReadPhoto(DecodePhoto(EncodeImage(photograph.image, "jpg", 90)), options);
+        ASSERT_TRUE(r.exposureLines && r.uncertaintyLines) << "start " << start << ": " << (r.notes.empty() ? "" : r.notes.back());
+        EXPECT_NEAR(truth.exposureLines, *r.exposureLines, std::min(*r.uncertaintyLines, 0.03 * truth.exposureLines)) << "start " << start;
+        ASSERT_TRUE(r.slantLines);
+        EXPECT_NEAR(truth.slantLines, *r.slantLines, 0.1 * std::abs(truth.slantLines)) << "start " << start;
+    }
 }
 
 TEST(Reading, APatternTooSmallOrTooBlurredIsRefusedAndSaysWhich) {
