@@ -160,17 +160,28 @@ TEST(Grid, FollowsTheScreenUnderRotationAndKeystone) {
     }
 }
 
+namespace {
+
+// An 800 x 600 screen at 85 Hz photographed by a phone on its side reading out in 21 ms:
+// a band of 120 lines from line 402 crossing the ruler on a steep slant.
+Scene RollingOnItsSide() {
+    Scene s;
+    s.timing = ResolveTiming(800, 600, 85);
+    s.placement = {{4087, 3668}, 4.13, 87.66, -0.0185, 0, {-164, 0}, 0.029};
+    s.exposure = 120 * s.timing.LinePeriod();
+    s.startLine = 402;
+    s.shutter.slit = true, s.shutter.rolling = true, s.shutter.travel = -0.0211, s.shutter.axis = SlitAxis::kY;
+    return s;
+}
+
+}  // namespace
+
 TEST(Grid, ABandLightingOneEdgeStripAloneIsFittedWithTheRulersScale) {
     // A phone on its side reading out in 21 ms: where the band crosses the ruler it lights
     // one of its edge strips alone, which fixes the columns' place and direction but not
     // their scale, nor, along so thin a slant, the perspective; the ruler's match keeps both.
-    Scene s;
-    s.timing = ResolveTiming(800, 600, 85);
-    s.placement = {{4087, 3668}, 4.13, 87.66, -0.0185, 0, {-164, 0}, 0.029};
+    Scene s = RollingOnItsSide();
     s.optics.blur = 2.5;
-    s.exposure = 120 * s.timing.LinePeriod();
-    s.startLine = 402;
-    s.shutter.slit = true, s.shutter.rolling = true, s.shutter.travel = -0.0211, s.shutter.axis = SlitAxis::kY;
     const Photograph photograph = Simulate(BuiltInRuler(), s);
     const Photo photo = DecodePhoto(EncodeImage(photograph.image, "jpg", 90));
     const ScreenLayout layout = LayoutFor(800, 600);
@@ -288,17 +299,12 @@ TEST(Numbering, ABandCrossingTheRulerSteeplyIsNumberedByTheLabelsItLights) {
     // off in pitch (here the one that made the photograph, stretched by as much about line
     // 400, and 200 lines off as the ticks leave it): the places it misplaces weigh alike for
     // every offset, and only the labels tell offsets a hundred lines apart.
-    Scene s;
-    s.timing = ResolveTiming(800, 600, 85);
-    s.placement = {{4087, 3668}, 4.13, 87.66, -0.0185, 0, {-164, 0}, 0.029};
+    Scene s = RollingOnItsSide();
     s.optics = {2.49, 0.34, 0.011, 1.08, 1.03, {}};
     s.housing = {21, 66, 4.2, 1};
     s.sensor = {1, 19500, 2.2, false, 20, 0.92, 1.08};
     s.gain = 0.95;
     s.beamSpot = 0.34;
-    s.exposure = 120 * s.timing.LinePeriod();
-    s.startLine = 402;
-    s.shutter.slit = true, s.shutter.rolling = true, s.shutter.travel = -0.0211, s.shutter.axis = SlitAxis::kY;
     const Photograph photograph = Simulate(BuiltInRuler(), s);
     const Photo photo = DecodePhoto(EncodeImage(photograph.image, "jpg", 90));
     const ScreenLayout layout = LayoutFor(800, 600);
