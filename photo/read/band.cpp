@@ -269,6 +269,13 @@ std::optional<double> StartFromEnd(const std::vector<float>& v, double black, do
 // line to the last, their pass cut short only by the phosphor. The glow rises only near
 // the last lines: a rise far above them is an opening, however faint the band and however
 // vignetting dims the last lines against the band's level taken elsewhere.
+// Where v first falls below the level from line coordinate u down, to a fraction.
+std::optional<double> FirstBelow(const std::vector<float>& v, double u, double level) {
+    for (int i = std::max(1, static_cast<int>(u * kSamplesPerLine)); i < static_cast<int>(v.size()); ++i)
+        if (v[i] < level && v[i - 1] >= level) return U(i - 1 + (v[i - 1] - level) / (v[i - 1] - v[i]));
+    return std::nullopt;
+}
+
 void SettleBlankingEdges(const std::vector<float>& v, double black, GroupBand& g, const Levels& l) {
     std::optional<double>&start = g.start, &end = g.end;
     const double extent = static_cast<double>(v.size()) / kSamplesPerLine;
@@ -306,6 +313,10 @@ void SettleBlankingEdges(const std::vector<float>& v, double black, GroupBand& g
         for (int j = static_cast<int>(*end * kSamplesPerLine); j < last && !dark; ++j)
             dark = v[j] - black - unlit < kDarkShare * (l.in - unlit);
         if (!dark) g.endFrom = end, end.reset();
+        // The edge's windows, cut short by the screen's edge below it, find the fall where
+        // the decay before the close has begun: its middle lies half way to the unlit
+        // rest, further down.
+        else if (const auto middle = FirstBelow(v, *end, black + (l.in + unlit) / 2)) end = std::max(*end, *middle);
     }
 }
 
