@@ -70,7 +70,7 @@ constexpr double kDecayShare = 0.3;        // of the end's fall, that the length
 constexpr double kAveragedShare = 0.5;     // of the lines a profile's samples are means over, that its band's length may be off by
 constexpr double kStripesLines = 2;        // lines of the stripes' mean: a white line and a black one
 constexpr double kSlowShare = 0.5;         // of the response beyond the window, that the window's length may be off by
-constexpr double kResponseShare = 0.1;     // of an LCD's response, that its shape may move the window's length
+constexpr double kResponseShare = 0.35;    // of an LCD's response, that its shape (gamma, rise against fall, leak) may move the window's length
 constexpr double kHiddenByClipping = 2;    // responses beyond the one read that clipped white may hide
 constexpr double kCutRampShare = 0.4;      // ... more, where the screen's top or bottom cuts the ramp of the window's edge
 
