@@ -178,18 +178,29 @@ std::pair<double, double> ScaleOfSide(const SideStripes& stripes, const cv::Mat1
     return {1 / most, 1 / (1 - kStripesMeanError)};
 }
 
+// The bars' and their references' columns on every line's middle, and where each side's lie.
+struct BarSamples {
+    cv::Mat1f samples;
+    std::array<SideRanges, 2> ranges;
+};
+
+BarSamples SampleBars(const cv::Mat1b& sharp, const ScreenView& view, const Columns& columns, int height) {
+    std::vector<double> all;
+    BarSamples of;
+    of.ranges = Gather(columns, all);
+    of.samples = SampleView(sharp, view, all, Positions(0.5, height, 1));
+    return of;
+}
+
 }  // namespace
 
 cv::Mat1f BarSharesByLine(const cv::Mat1b& sharp, const ScreenView& view, const Columns& columns, int height) {
-    std::vector<double> all;
-    const std::array<SideRanges, 2> ranges = Gather(columns, all);
-    return SharesOfLines(SampleView(sharp, view, all, Positions(0.5, height, 1)), ranges, nullptr);
+    const BarSamples bars = SampleBars(sharp, view, columns, height);
+    return SharesOfLines(bars.samples, bars.ranges, nullptr);
 }
 
 StripesShares BarSharesFromStripes(const cv::Mat1b& sharp, const ScreenView& view, const Columns& columns, int height) {
-    std::vector<double> all;
-    const std::array<SideRanges, 2> ranges = Gather(columns, all);
-    const cv::Mat1f samples = SampleView(sharp, view, all, Positions(0.5, height, 1));
+    const auto [samples, ranges] = SampleBars(sharp, view, columns, height);
     std::array<SideStripes, 2> stripes;
     for (int i = 0; i < 2; ++i) stripes[i] = StripesOfSide(sharp, view, columns.barSides[i].stripes, height);
     StripesShares r{SharesOfLines(samples, ranges, &stripes), INFINITY, 0};

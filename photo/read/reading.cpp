@@ -868,8 +868,8 @@ void ReadLcd(const cv::Mat1f& shares, const Columns& columns, const ScreenLayout
     // trades the edge's place against the panel's time constant.
     const double total = r.vtotal.value_or(h);
     const double closed = std::fmod(zone->start + zone->length, total);
-    const bool rampCut = zone->start < zone->response || std::abs(closed - h) < zone->response ||
-                         std::abs(zone->start - h) < zone->response || closed < zone->response;
+    auto nearScreenEdge = [&](double u) { return std::min(u, std::abs(u - h)) < zone->response; };
+    const bool rampCut = nearScreenEdge(zone->start) || nearScreenEdge(closed);
     r.uncertaintyLines = 2 * zone->lengthError + kResponseShare * zone->response + kSlowShare * slow + kEdgeSettling +
                          kScaleShare * zone->length + (rampCut ? kCutRampShare * zone->response : 0);
     if (clipped) r.notes.push_back("the screen's white is clipped (the photograph is over-exposed): the panel's response is not read as it is");

@@ -135,6 +135,38 @@ BarShares BarsOf(const std::array<int, kPhases>& counts, double kept = 1) {
     return bars;
 }
 
+
+// Bar shares down 768 lines: those of `above` before line `start`, `inside` up to `end`,
+// `below` after it, each with `kept` of their contrast and measured `seen` times too bright.
+cv::Mat1f SharesAround(const std::array<int, kPhases>& above, const std::array<int, kPhases>& inside,
+                       const std::array<int, kPhases>& below, int start, int end, double kept = 1, double seen = 1) {
+    cv::Mat1f shares(768, kBars);
+    for (int n = 0; n < 768; ++n) {
+        const BarShares bars = BarsOf(n < start ? above : n < end ? inside : below, kept);
+        for (int j = 0; j < kBars; ++j) shares(n, j) = static_cast<float>(seen * bars[j]);
+    }
+    return shares;
+}
+
+// A band on lines [start, end), lit once more than the rest's `passes`, whose levels' ratio
+// reads `ratio`; the rest's shares taken over `before` and `after`.
+Band BandOver(int passes, double ratio, double start, double end, std::pair<double, double> before,
+              std::pair<double, double> after) {
+    Band band;
+    band.passes = passes, band.ratio = ratio;
+    band.start = start, band.end = end, band.length = end - start;
+    band.atStart = band.atEnd = {start, end};
+    band.beforeStart = before, band.afterEnd = after;
+    return band;
+}
+
+// The counts of passes a reading leaves open, for failure messages.
+std::string CountsOpen(const BandPhases& phases) {
+    std::string text;
+    for (int m : phases.passCandidates) text += std::to_string(m) + " ";
+    return text;
+}
+
 }  // namespace
 
 TEST(Grid, FollowsTheScreenUnderRotationAndKeystone) {
@@ -568,19 +600,9 @@ TEST(Phases, ManyPassesWhoseSharesCountNoWholePassStillShowThePhaseAdded) {
     // above the band miss the first pass, those below the last. The bars lose 8 % of their
     // contrast, as blur takes it from their edges, so that no region counts whole passes.
     const std::array<int, kPhases> inside{2, 2, 3, 3, 3}, above{2, 2, 2, 3, 3}, below{2, 2, 3, 3, 2};
-    auto barsOf = [](const std::array<int, kPhases>& counts) { return BarsOf(counts, 0.92); };
-    cv::Mat1f shares(768, kBars);
-    for (int n = 0; n < 768; ++n) {
-        const BarShares bars = barsOf(n < 300 ? above : n < 500 ? inside : below);
-        for (int j = 0; j < kBars; ++j) shares(n, j) = static_cast<float>(bars[j]);
-    }
-    ASSERT_FALSE(CountPhases(barsOf(inside), 13)) << "the test's shares must count no whole passes";
-    Band band;
-    band.passes = 12, band.ratio = 13.0 / 12;
-    band.start = 300, band.end = 500, band.length = 200;
-    band.atStart = band.atEnd = {300, 500};
-    band.beforeStart = {100, 300}, band.afterEnd = {500, 700};
-    const BandPhases phases = PhasesOfBand(shares, band);
+    const cv::Mat1f shares = SharesAround(above, inside, below, 300, 500, 0.92);
+    ASSERT_FALSE(CountPhases(BarsOf(inside, 0.92), 13)) << "the test's shares must count no whole passes";
+    const BandPhases phases = PhasesOfBand(shares, BandOver(12, 13.0 / 12, 300, 500, {100, 300}, {500, 700}));
     EXPECT_EQ(std::optional(2), phases.first) << "passes " << phases.passes;
     EXPECT_EQ(std::optional(4), phases.last) << "passes " << phases.passes;
 }
@@ -590,19 +612,9 @@ TEST(Phases, ALevelsRatioAsAJpegLeavesItKeepsTheTrueCountOpen) {
     // JPEG's coarse step for each flat area's mean puts the levels' ratio at 1.0317 for a
     // true 43 / 42 = 1.0238: by itself, 31 or 32 passes.
     const std::array<int, kPhases> inside{8, 9, 9, 9, 8}, above{8, 8, 9, 9, 8}, below{8, 9, 9, 8, 8};
-    cv::Mat1f shares(768, kBars);
-    for (int n = 0; n < 768; ++n) {
-        const BarShares bars = BarsOf(n < 160 ? above : n < 500 ? inside : below);
-        for (int j = 0; j < kBars; ++j) shares(n, j) = static_cast<float>(bars[j]);
-    }
-    Band band;
-    band.passes = 32, band.ratio = 1.0317;
-    band.start = 160, band.end = 500, band.length = 340;
-    band.atStart = band.atEnd = {160, 500};
-    band.beforeStart = {0, 160}, band.afterEnd = {500, 768};
-    const BandPhases phases = PhasesOfBand(shares, band);
-    std::string counts;
-    for (int m : phases.passCandidates) counts += std::to_string(m) + " ";
+    const BandPhases phases =
+        PhasesOfBand(SharesAround(above, inside, below, 160, 500), BandOver(32, 1.0317, 160, 500, {0, 160}, {500, 768}));
+    const std::string counts = CountsOpen(phases);
     EXPECT_NE(phases.passCandidates.end(), std::find(phases.passCandidates.begin(), phases.passCandidates.end(), 42))
         << "counts left open: " << counts;
     for (int m : phases.passCandidates) EXPECT_EQ(2, m % 5) << "the bars count 42 passes modulo five: " << counts;
@@ -613,27 +625,13 @@ TEST(Phases, SharesOfAWhiteKnownOnlyToAFewPerCentAreCountedAtTheScaleThatFitsWit
     // measured against a white 4 % too bright (as the stripes' may be): the true shares lie
     // between 1 and 1.07 times those seen. Read as they are, they leave 11 or 12 open.
     const std::array<int, kPhases> inside{3, 2, 2, 3, 2}, above{3, 2, 2, 2, 2}, below{2, 2, 2, 3, 2};
-    const double seen = 1 / 1.04;
-    cv::Mat1f shares(768, kBars);
-    for (int n = 0; n < 768; ++n) {
-        const BarShares bars = BarsOf(n < 200 ? above : n < 450 ? inside : below);
-        for (int j = 0; j < kBars; ++j) shares(n, j) = static_cast<float>(seen * bars[j]);
-    }
-    Band band;
-    band.passes = 11, band.ratio = 12.0 / 11;
-    band.start = 200, band.end = 450, band.length = 250;
-    band.atStart = band.atEnd = {200, 450};
-    band.beforeStart = {0, 200}, band.afterEnd = {450, 768};
-    auto counts = [](const BandPhases& p) {
-        std::string text;
-        for (int m : p.passCandidates) text += std::to_string(m) + " ";
-        return text;
-    };
+    const cv::Mat1f shares = SharesAround(above, inside, below, 200, 450, 1, 1 / 1.04);
+    Band band = BandOver(11, 12.0 / 11, 200, 450, {0, 200}, {450, 768});
     const BandPhases asSeen = PhasesOfBand(shares, band);
-    ASSERT_GT(asSeen.passCandidates.size(), 1u) << "as seen, the test's shares must leave the count open: " << counts(asSeen);
+    ASSERT_GT(asSeen.passCandidates.size(), 1u) << "as seen, the test's shares must leave the count open: " << CountsOpen(asSeen);
     band.leastShareScale = 1, band.mostShareScale = 1.07;
     const BandPhases phases = PhasesOfBand(shares, band);
-    EXPECT_EQ(std::vector<int>{11}, phases.passCandidates) << "counts left open: " << counts(phases);
+    EXPECT_EQ(std::vector<int>{11}, phases.passCandidates) << "counts left open: " << CountsOpen(phases);
     EXPECT_EQ(std::optional(3), phases.first);
     EXPECT_EQ(std::optional(0), phases.last);
 }
@@ -661,20 +659,9 @@ TEST(Phases, AShortBandsLevelOnlyBoundsTheCountFromAbove) {
     // 3. The phosphor's light of the last pass, cut short on the band's last lines, leaves
     // it 8 % brighter than the rest instead of 25 %: a level that alone would ask ten or more.
     const std::array<int, kPhases> inside{1, 1, 1, 1, 1}, above{1, 1, 1, 1, 0}, below{1, 1, 1, 0, 1};
-    auto barsOf = [](const std::array<int, kPhases>& counts) { return BarsOf(counts); };
-    cv::Mat1f shares(768, kBars);
-    for (int n = 0; n < 768; ++n) {
-        const BarShares bars = barsOf(n < 544 ? above : n < 551 ? inside : below);
-        for (int j = 0; j < kBars; ++j) shares(n, j) = static_cast<float>(bars[j]);
-    }
-    Band band;
-    band.passes = 12, band.ratio = 1.08;
-    band.start = 544, band.end = 551, band.length = 7;
-    band.atStart = band.atEnd = {544, 551};
-    band.beforeStart = {300, 544}, band.afterEnd = {551, 760};
-    const BandPhases phases = PhasesOfBand(shares, band);
-    std::string counts;
-    for (int m : phases.passCandidates) counts += std::to_string(m) + " ";
+    const BandPhases phases =
+        PhasesOfBand(SharesAround(above, inside, below, 544, 551), BandOver(12, 1.08, 544, 551, {300, 544}, {551, 760}));
+    const std::string counts = CountsOpen(phases);
     EXPECT_NE(phases.passCandidates.end(), std::find(phases.passCandidates.begin(), phases.passCandidates.end(), 4))
         << "counts left open: " << counts;
 }
