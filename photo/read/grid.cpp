@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <complex>
+#include <map>
+#include <optional>
 #include <vector>
 
 #include "photo/model/geometry.h"
@@ -29,6 +31,12 @@ constexpr double kEvenLight = 0.8;  // the two references' light over each other
 constexpr double kUnlit = 0.2;      // of a track's brightest reference: rows darker than this are not lit
 constexpr double kLeastSpanShare = 0.25;  // of a track's columns that must show a measurement's whole span
 constexpr double kLeastSlope = 0.05;   // lines per column: a slant less than this is taken as level
+constexpr std::size_t kUnwrapReach = 3;  // measurements before one whose difference from the coarse mark it is unwrapped onto
+constexpr int kSnapPasses = 3;       // rounds of shifting tracks by a period while that fits better
+constexpr double kNothingSlipped = 0.2;  // lines (RMS) that the marks may stray from a grid where none slipped
+constexpr double kSlipped = 0.6;      // of a mark's period, that a value the grid misses by has slipped
+constexpr double kColumnsHeld = 0.02;  // of a column's step in the photo, that shifting tracks may move it by
+constexpr double kSnapGain = 0.9;     // of the misfit, that a shift must bring it below
 constexpr double kSteepestSlope = 5;   // ... and one more than this is not followed (as the locating strip's)
 
 // A mark of the ruler that repeats down the lines: its columns on the left and, mirrored,
@@ -72,6 +80,8 @@ struct Constraint {
     double value;   // the true column X or line coordinate u at that photo point
     bool line;      // u (true) or X (false)
     double weight = 1;
+    double period = 0;  // lines after which the mark repeats: its value is known modulo this
+    int track = -1;     // the phase track it was read along
 };
 
 // A mark's phase (a correction of u, wrapped to its period) along one group of its
@@ -173,7 +183,7 @@ PhaseTrack TrackPhase(const cv::Mat1b& sharp, const cv::Matx33d& h, const Screen
         track.levels.emplace_back(light, mean > 0 ? amplitude / mean : 0);
         if (mean <= 0 || amplitude < kFaintestMark * mean) continue;
         const double centre = (us[from] + us[from + perSpan - 1]) / 2;
-        track.points.push_back({Apply(h, {track.column, centre}), centre, true, mark.weight});
+        track.points.push_back({Apply(h, {track.column, centre}), centre, true, mark.weight, mark.period});
         track.deltas.push_back(std::arg(sum) / (2 * CV_PI) * mark.period);
     }
     for (std::size_t i = 1; i < track.deltas.size(); ++i) {
@@ -253,22 +263,44 @@ double Modulation(const std::vector<PhaseTrack>& tracks) {
 // tracks on the same side, which know u over a longer period: each measurement on its own
 // where the coarse track reaches it, for the fine mark's phases, a period apart every few
 // lines, unwrap wrongly from one to the next where the grid's first pitch is some per cent off.
+// The coarse track lies some columns away: where the grid's first tilt is off, the two
+// differ there by a part of a period that changes slowly down the lines. Each measurement
+// keeps that difference as its neighbours have it, so that one near half a period does not
+// round one way here and the other way a few lines on.
 void AlignToCoarse(std::vector<PhaseTrack>& fine, const std::vector<PhaseTrack>& coarse, double period) {
     for (std::size_t i = 0; i < fine.size() && i < coarse.size(); ++i) {
         const PhaseTrack& reference = coarse[i].points.empty() ? coarse[i ^ 1] : coarse[i];
         AlignTrack(reference, fine[i], 0, period);
+        std::vector<std::size_t> at;
+        std::vector<double> differences, references;
         for (std::size_t k = 0; k < fine[i].points.size(); ++k)
-            if (const auto d = DeltaAt(reference, fine[i].points[k].value))
-                fine[i].deltas[k] -= period * std::round((fine[i].deltas[k] - *d) / period);
+            if (const auto d = DeltaAt(reference, fine[i].points[k].value)) {
+                const double difference = fine[i].deltas[k] - *d;
+                at.push_back(k), references.push_back(*d);
+                differences.push_back(difference - period * std::round(difference / period));
+            }
+        if (differences.empty()) continue;
+        for (std::size_t k = 1; k < differences.size(); ++k) {
+            const std::size_t from = k > kUnwrapReach ? k - kUnwrapReach : 0;
+            const double before = Median(std::vector<double>(differences.begin() + static_cast<std::ptrdiff_t>(from),
+                                                             differences.begin() + static_cast<std::ptrdiff_t>(k)));
+            differences[k] -= period * std::round((differences[k] - before) / period);
+        }
+        const double shift = period * std::round(Median(differences) / period);
+        for (std::size_t k = 0; k < at.size(); ++k) fine[i].deltas[at[k]] = references[k] + differences[k] - shift;
     }
 }
 
 void AddConstraints(std::vector<PhaseTrack>& tracks, std::vector<Constraint>& constraints) {
+    int id = 0;
+    for (const Constraint& c : constraints) id = std::max(id, c.track + 1);
     for (PhaseTrack& track : tracks) {
         for (std::size_t i = 0; i < track.points.size(); ++i) {
             track.points[i].value += track.deltas[i];
+            track.points[i].track = id;
             constraints.push_back(track.points[i]);
         }
+        ++id;
     }
 }
 
@@ -433,6 +465,90 @@ std::vector<Constraint> WithoutOutliers(const std::vector<Constraint>& constrain
     return kept;
 }
 
+// Shifts each track's values by whole periods of its mark where that lets one grid fit
+// them better. Tracks are aligned to each other pairwise, some columns apart and, across
+// a slanted band, on lines that the other does not see: there the grid's first tilt
+// decides, and one that is off slips a track by a period. The grid that fits every
+// track at once knows the tilt; the first band of the coarsest mark holds still.
+void SnapTracks(std::vector<Constraint>& constraints, const cv::Matx33d& current, bool oneSided,
+                const ScreenLayout& layout, double firstU, double lastU, bool alongTracks) {
+    // A shift that the grid fits by turning or stretching its columns (few edge strips
+    // hold them where a band crosses the ruler steeply) is no better fit: the columns
+    // must stay where the grid before any shift put them.
+    const cv::Point2d middle(layout.width / 2.0, (firstU + lastU) / 2);
+    auto columnStep = [&](const cv::Matx33d& h) { return Apply(h, middle + cv::Point2d(1, 0)) - Apply(h, middle); };
+    std::optional<cv::Point2d> held;
+    auto misfit = [&]() -> double {
+        const auto solved = Solve(constraints, current, oneSided, layout, firstU, lastU);
+        if (!solved) return INFINITY;
+        const cv::Point2d step = columnStep(*solved);
+        if (!held) held = step;
+        if (cv::norm(step - *held) > kColumnsHeld * cv::norm(*held)) return INFINITY;
+        const cv::Matx33d back = Inverse(*solved);
+        double sum = 0, weights = 0;
+        for (const Constraint& c : constraints)
+            if (c.line) sum += c.weight * Residual(c, back) * Residual(c, back), weights += c.weight;
+        return weights > 0 ? sum / weights : 0;
+    };
+    std::map<int, double> periods;
+    int anchor = -1;
+    double coarsest = 0;
+    for (const Constraint& c : constraints) {
+        if (!c.line || c.track < 0) continue;
+        periods[c.track] = c.period;
+        if (c.period > coarsest) coarsest = c.period, anchor = c.track;
+    }
+    // Moves tried, largest first: every mark of the far side of the ruler by the coarsest
+    // period (its tracks were aligned to the near side's across lines the near side may not
+    // see); a band's two halves of one mark's columns together (they were aligned with each
+    // other first); one track alone. Each by a period either way, kept where it fits better.
+    struct Move {
+        std::vector<int> tracks;
+        double by;
+    };
+    std::vector<Move> moves;
+    const int anchorSide = (anchor % 4) / 2;  // each mark's tracks: two halves of each side
+    std::vector<int> farSide;
+    for (const auto& [track, period] : periods)
+        if ((track % 4) / 2 != anchorSide) farSide.push_back(track);
+    if (!farSide.empty()) moves.push_back({farSide, coarsest});
+    for (const auto& [track, period] : periods)
+        if (track % 2 == 0 && track / 2 != anchor / 2) moves.push_back({{track, track + 1}, period});
+    if (alongTracks)
+        for (const auto& [track, period] : periods)
+            if (track != anchor) moves.push_back({{track}, period});
+    auto shift = [&](const Move& move, double by) {
+        for (Constraint& c : constraints)
+            if (c.line && std::find(move.tracks.begin(), move.tracks.end(), c.track) != move.tracks.end()) c.value += by;
+    };
+    double best = misfit();
+    // Where the grid fits every value to a fraction of the finest period, nothing slipped.
+    if (best < kNothingSlipped * kNothingSlipped) return;
+    for (int pass = 0; pass < kSnapPasses; ++pass) {
+        bool moved = false;
+        for (const Move& move : moves)
+            for (double by : {move.by, -move.by}) {
+                shift(move, by);
+                const double m = misfit();
+                if (m < kSnapGain * best) {
+                    best = m, moved = true;
+                    break;
+                }
+                shift(move, -by);
+            }
+        if (!moved) break;
+    }
+    // A track may slip by a period along its own lines too, where a band's edge crosses it:
+    // its values that the grid misses by most of a period move onto it.
+    if (!alongTracks) return;
+    const auto solved = Solve(constraints, current, oneSided, layout, firstU, lastU);
+    if (!solved) return;
+    const cv::Matx33d back = Inverse(*solved);
+    for (Constraint& c : constraints)
+        if (c.line && c.period > 0 && std::abs(Residual(c, back)) > kSlipped * c.period)
+            c.value -= c.period * std::round(Residual(c, back) / c.period);
+}
+
 double StripeResidual(const std::vector<Constraint>& constraints, const cv::Matx33d& h) {
     const cv::Matx33d back = Inverse(h);
     double sum = 0;
@@ -505,7 +621,7 @@ std::optional<Grid> FitGrid(const cv::Mat1b& sharp, const Piece& piece, const Ro
                             const ScreenLayout& layout) {
     Grid grid;
     grid.screenToPhoto = rough.screenToPhoto;
-    std::vector<Constraint> lines;
+    std::vector<Constraint> lines, kept;
     for (int round = 0; round < kRounds; ++round) {
         const auto [first, last] = RulerExtent(piece, grid.screenToPhoto, layout);
         const double slope = SlopeOf(piece, grid.screenToPhoto);
@@ -536,6 +652,9 @@ std::optional<Grid> FitGrid(const cv::Mat1b& sharp, const Piece& piece, const Ro
         const std::vector<Constraint> edges = EdgeConstraints(sharp, grid.screenToPhoto, layout, first, last, measurements, slope);
         all.insert(all.end(), edges.begin(), edges.end());
         const bool oneSided = OneSided(edges, layout);
+        // The first guess, rough, is no grid to move single tracks or values onto.
+        SnapTracks(all, grid.screenToPhoto, oneSided, layout, first, last, round > 0);
+        std::copy(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(lines.size()), lines.begin());
         auto solved = Solve(all, grid.screenToPhoto, oneSided, layout, first, last);
         if (!solved) return std::nullopt;
         // A label's black row in a stripe band, or a phase unwrapped onto the wrong
@@ -543,10 +662,13 @@ std::optional<Grid> FitGrid(const cv::Mat1b& sharp, const Piece& piece, const Ro
         all = WithoutOutliers(all, *solved);
         if (auto again = Solve(all, grid.screenToPhoto, oneSided, layout, first, last)) solved = again;
         grid.screenToPhoto = *solved;
+        kept = all;
     }
     std::tie(grid.firstU, grid.lastU) = LineExtent(piece, grid.screenToPhoto);
     if (!FitsTheScreen(piece, grid, layout)) return std::nullopt;
-    grid.stripeResidual = StripeResidual(lines, grid.screenToPhoto);
+    // Of the marks the grid was fitted to: the values that stray (a band's edge across a
+    // track biases its phases) were left out of it.
+    grid.stripeResidual = StripeResidual(kept, grid.screenToPhoto);
     return grid;
 }
 

@@ -168,12 +168,13 @@ std::optional<Numbering> NumberLines(const cv::Mat1b& sharp, const Grid& grid, c
     // numbers its lines backwards: the grid's lines L are the screen's offset - L + 1, its
     // ticks' lattice then asking an offset one short of the period's multiples.
     std::vector<Candidate> candidates;
-    // Rows lit over about the screen's height or more may reach beyond it (the outline is
-    // coarse, and glass, bezel or wall may catch light): by that excess, and the outline's
-    // slack, the offsets may place rows off the screen, and those rows do not count.
+    // Rows lit may reach beyond the screen (the outline is coarse, and glass, bezel or wall
+    // may catch light): by the outline's slack, and where they span more lines than the
+    // screen has by that excess too, the offsets may place rows off the screen, and those
+    // rows do not count. A band across the screen's last lines is placed so.
     const std::size_t stride = std::max<std::size_t>(1, lit.size() / kSampledRows);
     const int excess = lastRow - firstRow + 1 - lines;
-    const int beyond = excess > -kBeyondOutline ? std::min(excess + kBeyondOutline, kLitBeyond) : 0;
+    const int beyond = std::clamp(excess + kBeyondOutline, kBeyondOutline, kLitBeyond);
     for (bool flipLines : {false, true}) {
         for (bool flipColumns : {false, true}) {
             const int from = (flipLines ? lastRow : 1 - firstRow) - beyond;

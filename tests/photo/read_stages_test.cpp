@@ -740,6 +740,32 @@ TEST(Reading, ARollingReadoutSteeperThanThreeLinesAColumnIsRead) {
     }
 }
 
+TEST(Reading, ABandCrossingTheRulerSoSteeplyThatItsSidesSeeOtherLinesIsNumbered) {
+    // A phone on its side reading out in 27 ms: the band drops 1.7 lines a column and lights
+    // lines on the ruler's right side that its left side does not show. Each side's stripes,
+    // aligned to the tenths' ticks some columns away, may slip a period (two lines) on the
+    // grid's first tilt; the grid that fits every track at once puts them back.
+    Scene s;
+    s.timing = ResolveTiming(1024, 768, 75);
+    s.placement = {{3243, 3479}, 3.86, 268.17, -0.0189, -0.0172, {3, 85}, -0.038};
+    s.optics.blur = 1.84;
+    s.optics.vignetting = 0.32;
+    s.optics.lens.k1 = 0.0063;
+    s.exposure = 0.0023;
+    s.startLine = 331.8;
+    s.shutter.slit = true, s.shutter.rolling = true, s.shutter.travel = -0.0268, s.shutter.axis = SlitAxis::kY;
+    const Photograph photograph = Simulate(BuiltInRuler(), s);
+    const Truth truth = TruthOf(s, photograph.screenToPhoto);
+    ReadOptions options;
+    options.width = 1024, options.height = 768, options.refreshHz = 75;
+    const Reading r = ReadPhoto(DecodePhoto(EncodeImage(photograph.image, "jpg", 90)), options);
+    EXPECT_TRUE(r.labelSeen) << (r.notes.empty() ? "" : r.notes.front());
+    ASSERT_TRUE(r.exposureLines && r.uncertaintyLines) << (r.notes.empty() ? "" : r.notes.back());
+    EXPECT_NEAR(truth.exposureLines, *r.exposureLines, 0.03 * truth.exposureLines);
+    ASSERT_TRUE(r.firstLine && truth.firstLine);
+    EXPECT_NEAR(*truth.firstLine, *r.firstLine, 3);
+}
+
 TEST(Reading, APatternTooSmallOrTooBlurredIsRefusedAndSaysWhich) {
     struct Case {
         double scale, blur;
