@@ -486,8 +486,11 @@ void SnapTracks(std::vector<Constraint>& constraints, const cv::Matx33d& current
         if (cv::norm(step - *held) > kColumnsHeld * cv::norm(*held)) return INFINITY;
         const cv::Matx33d back = Inverse(*solved);
         double sum = 0, weights = 0;
-        for (const Constraint& c : constraints)
-            if (c.line) sum += c.weight * Residual(c, back) * Residual(c, back), weights += c.weight;
+        for (const Constraint& c : constraints) {
+            if (!c.line) continue;
+            const double r = Residual(c, back);
+            sum += c.weight * r * r, weights += c.weight;
+        }
         return weights > 0 ? sum / weights : 0;
     };
     std::map<int, double> periods;
@@ -544,9 +547,11 @@ void SnapTracks(std::vector<Constraint>& constraints, const cv::Matx33d& current
     const auto solved = Solve(constraints, current, oneSided, layout, firstU, lastU);
     if (!solved) return;
     const cv::Matx33d back = Inverse(*solved);
-    for (Constraint& c : constraints)
-        if (c.line && c.period > 0 && std::abs(Residual(c, back)) > kSlipped * c.period)
-            c.value -= c.period * std::round(Residual(c, back) / c.period);
+    for (Constraint& c : constraints) {
+        if (!c.line || c.period <= 0) continue;
+        const double r = Residual(c, back);
+        if (std::abs(r) > kSlipped * c.period) c.value -= c.period * std::round(r / c.period);
+    }
 }
 
 double StripeResidual(const std::vector<Constraint>& constraints, const cv::Matx33d& h) {
@@ -621,7 +626,7 @@ std::optional<Grid> FitGrid(const cv::Mat1b& sharp, const Piece& piece, const Ro
                             const ScreenLayout& layout) {
     Grid grid;
     grid.screenToPhoto = rough.screenToPhoto;
-    std::vector<Constraint> lines, kept;
+    std::vector<Constraint> kept;
     for (int round = 0; round < kRounds; ++round) {
         const auto [first, last] = RulerExtent(piece, grid.screenToPhoto, layout);
         const double slope = SlopeOf(piece, grid.screenToPhoto);
@@ -634,7 +639,7 @@ std::optional<Grid> FitGrid(const cv::Mat1b& sharp, const Piece& piece, const Ro
         if (fewTenths) fifths = MarkTracks(sharp, grid.screenToPhoto, layout, kFifths, first, last, measurements, slope);
         std::vector<PhaseTrack> stripes = MarkTracks(sharp, grid.screenToPhoto, layout, kStripes, first, last, measurements, slope);
         grid.modulation = Modulation(stripes);
-        lines.clear();
+        std::vector<Constraint> lines;
         // Seen twice, along one track or across them: a band too short to hold two of the
         // ticks whole shows one on every track, the fifths' ticks keeping the pitch.
         std::size_t seen = 0;
@@ -654,7 +659,6 @@ std::optional<Grid> FitGrid(const cv::Mat1b& sharp, const Piece& piece, const Ro
         const bool oneSided = OneSided(edges, layout);
         // The first guess, rough, is no grid to move single tracks or values onto.
         SnapTracks(all, grid.screenToPhoto, oneSided, layout, first, last, round > 0);
-        std::copy(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(lines.size()), lines.begin());
         auto solved = Solve(all, grid.screenToPhoto, oneSided, layout, first, last);
         if (!solved) return std::nullopt;
         // A label's black row in a stripe band, or a phase unwrapped onto the wrong

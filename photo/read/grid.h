@@ -16,6 +16,11 @@ namespace velmaro::photo {
 // Line stripes whose contrast the photo kept below this (amplitude over mean) are not used.
 constexpr double kFaintestStripes = 0.08;
 
+// Lines (RMS) that the marks may stray from a grid that registers them: one fitted worse
+// misplaces the labels' strokes by more than they are wide, or was fitted to something
+// other than the ruler.
+constexpr double kRegisteredWithin = 0.3;
+
 struct Grid {
     // Screen column X and line coordinate u to photo coordinates. Line n covers
     // u in [n - 1, n); until the piece is numbered, u is off by a multiple of `period`.

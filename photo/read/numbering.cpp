@@ -30,9 +30,6 @@ constexpr double kStandsOut = 1.25;
 constexpr double kTellingDifference = 0.25;
 constexpr int kFewestTelling = 40;
 constexpr double kStandsOutWhereTold = 3;
-// Lines (RMS) that the grid's marks may stray from it for the places to be compared one by
-// one: a grid fitted worse misplaces the labels' strokes by more than they are wide.
-constexpr double kRegisteredWithin = 0.3;
 constexpr int kBeyondOutline = 3;  // lines
 constexpr int kLitBeyond = 12;     // lines beyond the screen's top or bottom that rows lit may reach
 constexpr double kLitRow = 0.5;     // of the brightest white, that a place compared must have

@@ -70,7 +70,6 @@ constexpr double kDecayShare = 0.3;        // of the end's fall, that the length
 constexpr double kAveragedShare = 0.5;     // of the lines a profile's samples are means over, that its band's length may be off by
 constexpr double kStripesLines = 2;        // lines of the stripes' mean: a white line and a black one
 constexpr double kSlowShare = 0.5;         // of the response beyond the window, that the window's length may be off by
-constexpr double kEdgePlacedWithin = 0.3;  // lines (RMS) that the marks of a grid placed by the screen's edge may stray from it
 constexpr double kResponseShare = 0.35;    // of an LCD's response, that its shape (gamma, rise against fall, leak) may move the window's length
 constexpr double kHiddenByClipping = 2;    // responses beyond the one read that clipped white may hide
 constexpr double kCutRampShare = 0.4;      // ... more, where the screen's top or bottom cuts the ramp of the window's edge
@@ -217,7 +216,7 @@ std::optional<PlacedGrid> PlaceByScreenEdge(const cv::Mat1b& sharp, const Locate
                                             const Columns& columns, const ScreenLayout& layout) {
     // A grid whose marks stray from it by a line or more was fitted to something else
     // (a rough match off the ruler): the band it would place is no band of the screen's.
-    if (piece.grid.stripeResidual > kEdgePlacedWithin) return std::nullopt;
+    if (piece.grid.stripeResidual > kRegisteredWithin) return std::nullopt;
     // The other part, numbered, tells which way up and round the screen lies.
     Numbering n;
     if (other.numbering && other.numbering->certain) n.flipLines = other.numbering->flipLines, n.flipColumns = other.numbering->flipColumns;
